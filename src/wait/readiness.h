@@ -1,0 +1,20 @@
+// The readiness wait that runs before every send and receive.
+#pragma once
+#include "../transport/module.h"
+
+enum { NET_WAIT_WRITE = 1, NET_WAIT_READ = 2 };
+enum { WAIT_PHASE_END = 0, WAIT_PHASE_FIRST = 1, WAIT_PHASE_AGAIN = 2 };
+
+// Polls once for 10 microseconds. Returns 1 ready, 0 not ready, or the
+// socket library's error + NET_ERR_SELECT when select fails.
+LONG PollSocket(SOCKET s, LONG direction);
+
+// Sends the urgent byte "B". Returns 1, or the socket library's error.
+LONG SendInterrupt(SOCKET s);
+
+// Waits until s is ready in the direction given, running idle turns between
+// polls. Returns 1 when ready and the host's callback never ran, the poll's
+// error code when the poll failed and the callback never ran, otherwise the
+// callback's value for WAIT_PHASE_END. Callers treat a result above 20 as
+// the operation's error code.
+LONG WaitForSocket(SOCKET s, LONG direction, ConnBlock* conn);
