@@ -4,6 +4,12 @@
 set -u
 prefix=$1
 [ -f "$prefix/.ravo-ready" ] && exit 0
+if [ -z "${DISPLAY:-}" ]; then
+  # A wineserver started without a display leaves later programs unable to
+  # create windows: make the prefix inside a display of its own, then end
+  # that server with it.
+  exec xvfb-run -a bash -c 'bash "$0" "$1"; rc=$?; WINEPREFIX="$1" wineserver -k 2>/dev/null; exit $rc' "$0" "$prefix"
+fi
 mkdir -p "$prefix"
 exec 9>"$prefix.lock"
 flock -w 120 9 || { echo "wine-prefix: cannot lock $prefix" >&2; exit 1; }
