@@ -30,6 +30,13 @@ bool CheckResult(bool ok, const char* file, int line, const char* expr, const ch
     return false;
 }
 
+bool CheckEqual(long long expected, long long seen, const char* file, int line, const char* expr, const char* what)
+{
+    int wsaError = WSAGetLastError();
+    return CheckResult(expected == seen, file, line, expr, "%s: expected %lld, seen %lld (WSA error %d)", what,
+                       expected, seen, wsaError);
+}
+
 int FailuresInCurrentCase(void)
 {
     return currentFailures;

@@ -30,14 +30,11 @@ bool CheckResult(bool ok, const char* file, int line, const char* expr, const ch
 
 #define CHECK(cond, ...) CheckResult(!!(cond), __FILE__, __LINE__, #cond, __VA_ARGS__)
 
-// Compares two integers and reports both when they differ.
-#define CHECK_EQ(expected, seen, what)                                                   \
-    do {                                                                                 \
-        long long e_ = (long long)(expected), s_ = (long long)(seen);                    \
-        CheckResult(e_ == s_, __FILE__, __LINE__, #seen,                                 \
-                    "%s: expected %lld, seen %lld (WSA error %d)", what, e_, s_,        \
-                    WSAGetLastError());                                                  \
-    } while (0)
+// Compares two integers and reports both when they differ; returns whether
+// they were equal.
+bool CheckEqual(long long expected, long long seen, const char* file, int line, const char* expr, const char* what);
+#define CHECK_EQ(expected, seen, what) \
+    CheckEqual((long long)(expected), (long long)(seen), __FILE__, __LINE__, #seen, what)
 
 // Runs every registered case (or those whose name contains argv[1]), prints
 // each case's verdict and the closing line; returns 0 when all passed.

@@ -1,0 +1,127 @@
+// Module loading, the host record and the profile file for tests.
+#include "ravo.h"
+#include "check.h"
+#include "intercept.h"
+#include <stdio.h>
+#include <string.h>
+
+const char* BuildPath(const char* fileName)
+{
+    static char path[4][MAX_PATH];
+    static int next;
+    char* out = path[next++ % 4];
+    GetModuleFileNameA(NULL, out, MAX_PATH);
+    char* slash = strrchr(out, '\\');
+    if (!slash)
+        slash = strrchr(out, '/');
+    strcpy(slash ? slash + 1 : out, fileName);
+    return out;
+}
+
+template <typename T> static bool Resolve(HMODULE dll, const char* name, T* out)
+{
+    *out = (T)(void*)GetProcAddress(dll, name);
+    return CHECK(*out != NULL, "export %s missing from ravowsok.dll", name);
+}
+
+bool LoadRavo(Ravo* r)
+{
+    memset(r, 0, sizeof *r);
+    r->dll = LoadLibraryA(BuildPath("ravowsok.dll"));
+    if (!CHECK(r->dll != NULL, "LoadLibrary(%s) failed: error %lu", BuildPath("ravowsok.dll"), GetLastError()))
+        return false;
+    bool ok = Resolve(r->dll, "_netopen", &r->netopen) & Resolve(r->dll, "_netsend", &r->netsend) &
+              Resolve(r->dll, "_netread", &r->netread) & Resolve(r->dll, "_netclose", &r->netclose) &
+              Resolve(r->dll, "_nettype", &r->nettype) & Resolve(r->dll, "WEP", &r->wep) &
+              Resolve(r->dll, "KybdBlockProc", &r->kybdBlockProc) &
+              Resolve(r->dll, "MouseBlockProc", &r->mouseBlockProc) &
+              Resolve(r->dll, "mcWSAHook", &r->mcWSAHook);
+    InterceptModule(r->dll);
+    return ok;
+}
+
+void UnloadRavo(Ravo* r)
+{
+    if (!r->dll)
+        return;
+    // Interceptors hold no reference; one FreeLibrary balances LoadRavo.
+    FreeLibrary(r->dll);
+    CHECK(GetModuleHandleA("ravowsok.dll") == NULL, "ravowsok.dll still loaded after FreeLibrary");
+    r->dll = NULL;
+    ResetIntercepts();
+}
+
+static const unsigned char CONN_PATTERN = 0xA5;
+
+static bool IsModuleField(int offset)
+{
+    return (offset >= CONN_INTERRUPT && offset < CONN_MOUSE_HOOK + 4) ||
+           (offset >= CONN_SOCKOPT_REFUSED && offset < CONN_SOCKOPT_REFUSED + 4);
+}
+
+void InitConn(TestConn* conn)
+{
+    memset(conn->bytes, CONN_PATTERN, sizeof conn->bytes);
+    SetConnField(conn, CONN_INTERRUPT, 0);
+    SetConnField(conn, CONN_CALLBACK, 0);
+    SetConnField(conn, CONN_KEYBOARD_HOOK, 0);
+    SetConnField(conn, CONN_MOUSE_HOOK, 0);
+    SetConnField(conn, CONN_SOCKOPT_REFUSED, 0);
+}
+
+LONG ConnField(const TestConn* conn, int offset)
+{
+    LONG value;
+    memcpy(&value, conn->bytes + offset, 4);
+    return value;
+}
+
+void SetConnField(TestConn* conn, int offset, LONG value)
+{
+    memcpy(conn->bytes + offset, &value, 4);
+}
+
+void SetConnCallback(TestConn* conn, WaitCallbackFn callback)
+{
+    SetConnField(conn, CONN_CALLBACK, (LONG)callback);
+}
+
+bool ConnPatternKept(const TestConn* conn)
+{
+    for (int i = 0; i < CONN_SIZE; i++)
+        if (!IsModuleField(i) && conn->bytes[i] != CONN_PATTERN)
+            return false;
+    return true;
+}
+
+static const char* ProfilePath(void)
+{
+    static char path[MAX_PATH];
+    GetWindowsDirectoryA(path, MAX_PATH);
+    strcat(path, "\\quorvane.ini");
+    return path;
+}
+
+const char* WriteProfile(const char* environmentLines)
+{
+    const char* path = ProfilePath();
+    if (!environmentLines) {
+        RemoveProfile();
+        return path;
+    }
+    FILE* f = fopen(path, "wb");
+    CHECK(f != NULL, "cannot write %s", path);
+    if (f) {
+        fprintf(f, "[Environment]\r\n%s\r\n", environmentLines);
+        fclose(f);
+    }
+    // The profile reader may cache files; drop the cache so the next read sees this one.
+    WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
+    return path;
+}
+
+void RemoveProfile(void)
+{
+    DeleteFileA(ProfilePath());
+    WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
+}

@@ -1,0 +1,67 @@
+// Loading the built module fresh for a test case and calling its exports
+// through __stdcall pointers, as a host does.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+typedef LONG(__stdcall* NetOpenFn)(const char* host, const char* service, LONG mode, LONG reserved1,
+                                    LONG* errorCode, LONG reserved2, void* conn);
+typedef LONG(__stdcall* NetSendFn)(LONG s, const char* buffer, LONG length, LONG* errorCode, void* conn);
+typedef LONG(__stdcall* NetReadFn)(LONG s, char* buffer, LONG size, LONG* errorCode, void* conn);
+typedef LONG(__stdcall* NetCloseFn)(LONG s, LONG reserved);
+typedef LONG(__stdcall* NetTypeFn)(void);
+typedef LONG(__stdcall* WepFn)(LONG reserved);
+typedef LRESULT(__stdcall* HookProcFn)(int code, WPARAM wParam, LPARAM lParam);
+typedef BOOL(__stdcall* BlockingHookFn)(void);
+
+struct Ravo {
+    HMODULE dll;
+    NetOpenFn netopen;
+    NetSendFn netsend;
+    NetReadFn netread;
+    NetCloseFn netclose;
+    NetTypeFn nettype;
+    WepFn wep;
+    HookProcFn kybdBlockProc;
+    HookProcFn mouseBlockProc;
+    BlockingHookFn mcWSAHook;
+};
+
+// Full path of a file in the build folder (beside the test program).
+const char* BuildPath(const char* fileName);
+
+// Loads build/ravowsok.dll anew (its state starts zeroed), resolves every
+// export by name and intercepts its imports (see intercept.h). Returns false
+// with a message when the module or an export is missing.
+bool LoadRavo(Ravo* r);
+
+// Unloads the module completely so that the next LoadRavo starts afresh.
+void UnloadRavo(Ravo* r);
+
+// The host's connection record as the tests see it: 256 bytes whose five
+// module fields sit at fixed offsets.
+enum {
+    CONN_INTERRUPT = 116,
+    CONN_CALLBACK = 120,
+    CONN_KEYBOARD_HOOK = 124,
+    CONN_MOUSE_HOOK = 128,
+    CONN_SOCKOPT_REFUSED = 144,
+    CONN_SIZE = 256,
+};
+struct TestConn {
+    unsigned char bytes[CONN_SIZE];
+};
+typedef LONG(__stdcall* WaitCallbackFn)(LONG phase);
+
+// Fills the record with a pattern and sets the five fields to 0.
+void InitConn(TestConn* conn);
+LONG ConnField(const TestConn* conn, int offset);
+void SetConnField(TestConn* conn, int offset, LONG value);
+void SetConnCallback(TestConn* conn, WaitCallbackFn callback);
+// True when every byte outside the five fields still holds the pattern.
+bool ConnPatternKept(const TestConn* conn);
+
+// Writes "quorvane.ini" in the Windows directory with the given lines of
+// section [Environment] (NULL: remove the file). Returns its path.
+const char* WriteProfile(const char* environmentLines);
+void RemoveProfile(void);
