@@ -1,0 +1,198 @@
+// dumptool.exe, run as a child process in a work folder of its own: usage
+// errors stop it before any step, steps share the writer's state, and
+// without a "ravodump" it says so and writes nothing.
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include "check.h"
+
+static char workDir[MAX_PATH];
+static char toolPath[MAX_PATH];
+
+// Returns the whole of the file name (empty when it does not exist).
+static std::string ReadWhole(const char* name)
+{
+    std::string text;
+    FILE* file = fopen(name, "rb");
+    if (!file)
+        return text;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    fclose(file);
+    return text;
+}
+
+// Replaces the file name with text. Returns false when it cannot.
+static bool WriteWhole(const char* name, const std::string& text)
+{
+    FILE* file = fopen(name, "wb");
+    if (!file)
+        return false;
+    fwrite(text.data(), 1, text.size(), file);
+    fclose(file);
+    return true;
+}
+
+// Removes the files made here and the work folder.
+static void RemoveWorkDir(void)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    SetCurrentDirectoryA(temp);
+    for (const char* name : {"ravodump", "five.bin", "empty.bin", "out.txt", "err.txt"}) {
+        char path[2 * MAX_PATH];
+        snprintf(path, sizeof path, "%s\\%s", workDir, name);
+        DeleteFileA(path);
+    }
+    RemoveDirectoryA(workDir);
+}
+
+// Enters a fresh work folder holding the input files, once; finds the tool
+// beside this program. Returns false (after a failed check) on failure.
+static bool Prepare(void)
+{
+    if (workDir[0])
+        return true;
+    GetModuleFileNameA(NULL, toolPath, sizeof toolPath);
+    char* slash = strrchr(toolPath, '\\');
+    if (slash)
+        strcpy(slash + 1, "dumptool.exe");
+    if (!CHECK(GetFileAttributesA(toolPath) != INVALID_FILE_ATTRIBUTES, "no %s", toolPath))
+        return false;
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    snprintf(workDir, sizeof workDir, "%sdumptool-test-%lu-%lu", temp, GetCurrentProcessId(),
+             GetTickCount());
+    if (!CHECK(CreateDirectoryA(workDir, NULL) && SetCurrentDirectoryA(workDir),
+               "cannot enter %s", workDir))
+        return false;
+    atexit(RemoveWorkDir);
+    return CHECK(WriteWhole("five.bin", std::string("abc\0\xff", 5)) && WriteWhole("empty.bin", ""),
+                 "cannot write the input files");
+}
+
+struct ToolRun {
+    DWORD exitCode;
+    std::string out, err;
+};
+
+// Returns an inheritable handle to a new file name, for the child's output.
+static HANDLE OutputFile(const char* name)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Runs dumptool with arguments in the work folder, waiting at most 30 s.
+// Returns its exit code and output; exit code 999 when it could not run.
+static ToolRun RunTool(const char* arguments)
+{
+    ToolRun run = {999, "", ""};
+    char commandLine[1024];
+    snprintf(commandLine, sizeof commandLine, "\"%s\" %s", toolPath, arguments);
+    HANDLE out = OutputFile("out.txt"), err = OutputFile("err.txt");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process;
+    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, workDir, &startup,
+                                  &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!CHECK(started, "cannot start %s (error %lu)", commandLine, GetLastError()))
+        return run;
+    if (!CHECK(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0,
+               "dumptool %s did not end within 30 s", arguments)) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    } else {
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.out = ReadWhole("out.txt");
+    run.err = ReadWhole("err.txt");
+    return run;
+}
+
+TEST_CASE(UsageErrorsExit2BeforeAnyStep)
+{
+    if (!Prepare() || !CHECK(WriteWhole("ravodump", ""), "cannot make ravodump"))
+        return;
+    const char* bad[] = {
+        "",                                // no step
+        "--counter",                       // N missing
+        "--counter x 0 five.bin",          // N not a number
+        "--counter 12abc",                 // N with trailing junk
+        "0",                               // PATH missing
+        "rows five.bin",                   // KIND not a number
+        "0 five.bin 0 no-such-file.bin",   // unreadable file after a good step
+        "0 five.bin --text t",             // --text without --counter
+        "--counter 1 --text",              // T missing
+        "0 five.bin --bogus",              // unknown option
+        "--counter 0x100000000 0 five.bin", // N past 32 bits
+    };
+    for (const char* arguments : bad) {
+        ToolRun run = RunTool(arguments);
+        CHECK(run.exitCode == 2, "dumptool %s: exit code %lu, expected 2", arguments, run.exitCode);
+        CHECK(run.err.find("dumptool:") != std::string::npos, "dumptool %s: no message, stderr [%s]",
+              arguments, run.err.c_str());
+    }
+    CHECK_EQ(0, ReadWhole("ravodump").size(), "bytes written by refused runs");
+}
+
+TEST_CASE(HelpPrintsUsage)
+{
+    if (!Prepare())
+        return;
+    ToolRun run = RunTool("--help");
+    CHECK_EQ(0, run.exitCode, "exit code");
+    CHECK(run.out.find("usage: dumptool STEP") != std::string::npos, "stdout [%s]", run.out.c_str());
+}
+
+TEST_CASE(StepsShareCounterAndSuppression)
+{
+    if (!Prepare() || !CHECK(WriteWhole("ravodump", "old"), "cannot make ravodump"))
+        return;
+    // Rows continued from 0x20; then a header suppressed once and back.
+    ToolRun run = RunTool("--counter 0x20 1 five.bin 1 empty.bin 1 five.bin "
+                          "--counter 7 --text quiet 0 five.bin 0 five.bin -1 five.bin 6 five.bin");
+    CHECK_EQ(0, run.exitCode, "exit code");
+    std::string seen = ReadWhole("ravodump");
+    std::string header = std::string("\n\rDUMP five.bin @ ");
+    size_t headerAt = 3 + 3 * 74;
+    CHECK(seen.size() > headerAt + header.size() && seen.compare(0, 3, "old") == 0,
+          "ravodump holds %u bytes", (unsigned)seen.size());
+    if (FailuresInCurrentCase())
+        return;
+    CHECK(seen.compare(3, 4, "020:") == 0, "first row label [%s]", seen.substr(3, 4).c_str());
+    CHECK(seen.compare(3 + 74, 4, "030:") == 0, "second row label [%s]", seen.substr(77, 4).c_str());
+    CHECK(seen.compare(3 + 148, 4, "000:") == 0, "suppressed dump [%s]", seen.substr(151, 4).c_str());
+    CHECK(seen.compare(headerAt, header.size(), header) == 0, "no header where the second DUMP_ROWS starts");
+    size_t lineEnd = seen.find("\n\r", headerAt + 2);
+    CHECK(lineEnd != std::string::npos && seen.size() == lineEnd + 2 + 74,
+          "after the header one row, and nothing from kinds -1 and 6: %u bytes",
+          (unsigned)seen.size());
+}
+
+TEST_CASE(NoTraceFileSaysSoAndExits0)
+{
+    if (!Prepare())
+        return;
+    DeleteFileA("ravodump");
+    ToolRun run = RunTool("--counter 3 0 five.bin 2 five.bin");
+    CHECK_EQ(0, run.exitCode, "exit code");
+    CHECK(run.err.find("ravodump") != std::string::npos, "stderr [%s]", run.err.c_str());
+    CHECK(GetFileAttributesA("ravodump") == INVALID_FILE_ATTRIBUTES, "ravodump was created");
+}
+
+int main(int argc, char** argv)
+{
+    return RunAllTests(argc, argv);
+}
