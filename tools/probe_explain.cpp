@@ -1,0 +1,312 @@
+// ravoprobe explain: what an error code of ravowsok.dll means. A code is a
+// WinSock error plus the offset of the stage that failed, a bare WinSock
+// error, or the host's own wait-callback end value; one number can fit more
+// than one of these, so every fitting reading is listed, most likely first.
+#include "probe.h"
+#include <stdio.h>
+#include <stdlib.h>
+
+// The calls that can report an error, as bits: which errors each call
+// usually gives decides which reading of a number comes first.
+enum {
+    AT_STARTUP = 1 << 0,
+    AT_SELECT = 1 << 1,
+    AT_SERVICE = 1 << 2,
+    AT_HOST = 1 << 3,
+    AT_SOCKET = 1 << 4,
+    AT_NONBLOCK = 1 << 5,
+    AT_SOCKOPT = 1 << 6,
+    AT_CONNECT = 1 << 7,
+    AT_BIND = 1 << 8,
+    AT_SEND = 1 << 9,
+    AT_RECV = 1 << 10,
+    AT_CLOSE = 1 << 11,
+    AT_ANY_CALL = AT_SELECT | AT_SERVICE | AT_HOST | AT_SOCKET | AT_NONBLOCK | AT_SOCKOPT | AT_CONNECT |
+                  AT_BIND | AT_SEND | AT_RECV | AT_CLOSE,
+    AT_LOOKUP = AT_SERVICE | AT_HOST,
+    AT_DATA = AT_SEND | AT_RECV,
+};
+
+struct Stage {
+    int bit;
+    int from;                // the exports in which the call is made
+    LONG offset;             // -1: reported bare
+    const char* offsetName;  // NULL for bare errors
+    const char* what;
+    const char* where;
+};
+
+static const Stage STAGES[] = {
+    {AT_STARTUP, FROM_OPEN, 150, "NET_ERR_STARTUP", "socket library start-up failed", "WSAStartup in _netopen"},
+    {AT_SELECT, FROM_SEND | FROM_READ, 150, "NET_ERR_SELECT", "readiness poll failed", "select in the wait of _netsend or _netread"},
+    {AT_SERVICE, FROM_OPEN, 300, "NET_ERR_SERVICE", "service look-up failed", "getservbyname(SERVICE, \"tcp\") in _netopen"},
+    {AT_HOST, FROM_OPEN, 450, "NET_ERR_HOST", "host look-up failed", "gethostbyname(HOST) in _netopen"},
+    {AT_SOCKET, FROM_OPEN, 600, "NET_ERR_SOCKET", "socket creation failed", "socket in _netopen"},
+    {AT_NONBLOCK, FROM_OPEN, 750, "NET_ERR_NONBLOCK", "switch to non-blocking mode failed", "ioctlsocket(FIONBIO) in _netopen"},
+    {AT_SOCKOPT, FROM_OPEN, 900, "NET_ERR_SOCKOPT", "socket option SO_DEBUG refused", "setsockopt in _netopen"},
+    {AT_CONNECT, FROM_OPEN, -1, NULL, "", "connect in _netopen"},
+    {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode 2)"},
+    {AT_SEND, FROM_SEND, -1, NULL, "", "send in _netsend"},
+    {AT_RECV, FROM_READ, -1, NULL, "", "recv in _netread"},
+    {AT_CLOSE, FROM_CLOSE, -1, NULL, "", "closesocket in _netclose (its result)"},
+};
+enum { STAGE_COUNT = sizeof STAGES / sizeof STAGES[0] };
+
+struct WinsockError {
+    LONG code;
+    const char* name;
+    const char* meaning;
+    int usualAt;  // the calls that usually report it
+};
+
+static const WinsockError ERRORS[] = {
+    {10004, "WSAEINTR", "a blocking call was cancelled (WSACancelBlockingCall)",
+     AT_SELECT | AT_LOOKUP | AT_CONNECT | AT_DATA | AT_CLOSE},
+    {10009, "WSAEBADF", "the file handle is not valid", 0},
+    {10013, "WSAEACCES", "permission denied (an address or port the process may not use)", AT_CONNECT | AT_BIND},
+    {10014, "WSAEFAULT", "an address argument points outside the process's memory", AT_ANY_CALL | AT_STARTUP},
+    {10022, "WSAEINVAL", "an argument is not valid for this call or the socket's state",
+     AT_SELECT | AT_SOCKET | AT_NONBLOCK | AT_SOCKOPT | AT_CONNECT | AT_BIND | AT_DATA},
+    {10024, "WSAEMFILE", "no more sockets can be opened (too many open)", AT_SOCKET},
+    {10035, "WSAEWOULDBLOCK", "the non-blocking socket has nothing to give or take just now", AT_RECV | AT_CLOSE},
+    {10036, "WSAEINPROGRESS", "a blocking WinSock call is already running on this thread",
+     AT_ANY_CALL | AT_STARTUP},
+    {10037, "WSAEALREADY", "an operation is already in progress on this non-blocking socket", AT_CONNECT},
+    {10038, "WSAENOTSOCK", "the value is not a socket (closed already, or never opened)",
+     AT_SELECT | AT_NONBLOCK | AT_SOCKOPT | AT_DATA | AT_CLOSE},
+    {10039, "WSAEDESTADDRREQ", "a destination address is required", 0},
+    {10040, "WSAEMSGSIZE", "the message is too long for the socket", 0},
+    {10041, "WSAEPROTOTYPE", "the protocol is the wrong type for this socket", AT_SOCKET},
+    {10042, "WSAENOPROTOOPT", "the socket option is not supported", 0},
+    {10043, "WSAEPROTONOSUPPORT", "the protocol is not supported", AT_SOCKET},
+    {10044, "WSAESOCKTNOSUPPORT", "the socket type is not supported", AT_SOCKET},
+    {10045, "WSAEOPNOTSUPP", "the operation is not supported on this socket", AT_DATA},
+    {10046, "WSAEPFNOSUPPORT", "the protocol family is not supported", AT_SOCKET},
+    {10047, "WSAEAFNOSUPPORT", "the address family is not supported (no IPv4 stack?)", AT_SOCKET | AT_CONNECT | AT_BIND},
+    {10048, "WSAEADDRINUSE", "the local address and port are already in use", AT_CONNECT | AT_BIND},
+    {10049, "WSAEADDRNOTAVAIL", "the address is not valid here (for bind: not an address of this machine)",
+     AT_CONNECT | AT_BIND},
+    {10050, "WSAENETDOWN", "the network subsystem has failed", AT_ANY_CALL},
+    {10051, "WSAENETUNREACH", "the network cannot be reached from this machine", AT_CONNECT | AT_SEND},
+    {10052, "WSAENETRESET", "the connection broke while the network was reset (keep-alive failed)",
+     AT_SOCKOPT | AT_DATA},
+    {10053, "WSAECONNABORTED", "the connection was aborted on this machine (time-out or protocol error)", AT_DATA},
+    {10054, "WSAECONNRESET", "the server reset the connection (it closed abruptly or restarted)", AT_DATA},
+    {10055, "WSAENOBUFS", "no buffer space is available (too many connections or a full system)",
+     AT_SOCKET | AT_CONNECT | AT_BIND},
+    {10056, "WSAEISCONN", "the socket is already connected", AT_CONNECT},
+    {10057, "WSAENOTCONN", "the socket is not connected", AT_SOCKOPT | AT_DATA},
+    {10058, "WSAESHUTDOWN", "the socket was shut down in this direction", AT_DATA},
+    {10059, "WSAETOOMANYREFS", "too many references to a kernel object", 0},
+    {10060, "WSAETIMEDOUT", "the server did not answer in time", AT_CONNECT | AT_DATA},
+    {10061, "WSAECONNREFUSED", "the connection was refused: nothing listens on that port of the server",
+     AT_CONNECT},
+    {10062, "WSAELOOP", "too many levels of symbolic links", 0},
+    {10063, "WSAENAMETOOLONG", "a name is too long", 0},
+    {10064, "WSAEHOSTDOWN", "the server's host is down", AT_CONNECT | AT_SEND},
+    {10065, "WSAEHOSTUNREACH", "there is no route to the server's host", AT_CONNECT | AT_SEND},
+    {10066, "WSAENOTEMPTY", "the directory is not empty", 0},
+    {10067, "WSAEPROCLIM", "too many processes use the socket library", AT_STARTUP},
+    {10068, "WSAEUSERS", "too many users", 0},
+    {10069, "WSAEDQUOT", "the disk quota is exceeded", 0},
+    {10070, "WSAESTALE", "a file handle is stale", 0},
+    {10071, "WSAEREMOTE", "too many levels of remote in a path", 0},
+    {10091, "WSASYSNOTREADY", "the network subsystem is not ready", AT_STARTUP},
+    {10092, "WSAVERNOTSUPPORTED", "the socket library does not offer WinSock version 1.1", AT_STARTUP},
+    {10093, "WSANOTINITIALISED", "the socket library was not started (or was released too often)",
+     AT_ANY_CALL},
+    {10101, "WSAEDISCON", "the server is closing the connection gracefully", AT_DATA},
+    {11001, "WSAHOST_NOT_FOUND", "no such host or service is known (authoritative answer)", AT_LOOKUP},
+    {11002, "WSATRY_AGAIN", "the name server did not answer; try again later", AT_LOOKUP},
+    {11003, "WSANO_RECOVERY", "the name look-up failed for good (name server or services file error)", AT_LOOKUP},
+    {11004, "WSANO_DATA", "the name is valid but has no entry of the type asked for", AT_LOOKUP},
+};
+enum { ERROR_COUNT = sizeof ERRORS / sizeof ERRORS[0] };
+
+static const WinsockError* FindError(LONG code)
+{
+    for (int i = 0; i < ERROR_COUNT; i++)
+        if (ERRORS[i].code == code)
+            return &ERRORS[i];
+    return NULL;
+}
+
+const char* WinsockErrorName(LONG error)
+{
+    const WinsockError* e = FindError(error);
+    return e ? e->name : NULL;
+}
+
+// One way to read the number: a stage with its error, or the bare error of
+// the calls that report it without an offset. The host's callback value is
+// a further reading, printed apart.
+struct Reading {
+    const Stage* stage;  // NULL: bare error
+    const WinsockError* error;
+    bool usual;  // the call(s) usually report this error
+};
+
+enum { MAX_READINGS = STAGE_COUNT + 1 };
+
+// What an administrator can check for the stages that depend on names.
+static const char* StageHint(int bit)
+{
+    if (bit == AT_SERVICE)
+        return "SERVICE must be a tcp entry of the services file (a port number is not looked up as one)";
+    if (bit == AT_HOST)
+        return "HOST must resolve through the hosts file or the name server";
+    return NULL;
+}
+
+static void PrintError(const WinsockError* e, const char* indent)
+{
+    printf("%s   %ld %s: %s\n", indent, e->code, e->name, e->meaning);
+}
+
+// Lists the calls without offset (among those of `from`) that report the
+// error; only those that usually do when the reading is a usual one.
+static void PrintBareCalls(const WinsockError* e, bool usual, int from, const char* indent)
+{
+    printf("%s   from: ", indent);
+    const char* sep = "";
+    for (int i = 0; i < STAGE_COUNT; i++) {
+        const Stage* st = &STAGES[i];
+        if (st->offset >= 0 || !(st->from & from) || (usual && !(e->usualAt & st->bit)))
+            continue;
+        printf("%s%s", sep, st->where);
+        sep = ", or ";
+    }
+    printf(usual ? "\n" : " (which rarely report it)\n");
+}
+
+static void PrintCallback(LONG code, int number, const char* indent)
+{
+    printf("%s%d. the host's own value: its wait callback returned %ld at the end of a wait (phase 0);\n"
+           "%s   _netsend and _netread report any end value above 20 as their error code\n",
+           indent, number, code, indent);
+}
+
+static void PrintReading(const Reading* r, int number, int from, const char* indent)
+{
+    if (r->stage) {
+        printf("%s%d. %s: %s (error + %ld, %s)%s\n", indent, number, r->stage->what, r->stage->where,
+               r->stage->offset, r->stage->offsetName, r->usual ? "" : "; unusual for this call");
+        PrintError(r->error, indent);
+        const char* hint = StageHint(r->stage->bit);
+        if (hint)
+            printf("%s   %s\n", indent, hint);
+    } else {
+        printf("%s%d. bare WinSock error, no stage offset%s\n", indent, number,
+               r->usual ? "" : "; unusual for the calls that report errors bare");
+        PrintError(r->error, indent);
+        PrintBareCalls(r->error, r->usual, from, indent);
+    }
+}
+
+// Fills readings (usual ones first, in stage order) and returns how many.
+static int CollectReadings(LONG code, int from, Reading* out, int* usualCount)
+{
+    Reading usual[MAX_READINGS], unusual[MAX_READINGS];
+    int nu = 0, nx = 0;
+    for (int i = 0; i < STAGE_COUNT; i++) {
+        if (STAGES[i].offset < 0 || !(STAGES[i].from & from))
+            continue;
+        const WinsockError* e = FindError(code - STAGES[i].offset);
+        if (!e)
+            continue;
+        Reading r = {&STAGES[i], e, (e->usualAt & STAGES[i].bit) != 0};
+        if (r.usual)
+            usual[nu++] = r;
+        else
+            unusual[nx++] = r;
+    }
+    int bareCalls = 0;
+    for (int i = 0; i < STAGE_COUNT; i++)
+        if (STAGES[i].offset < 0 && (STAGES[i].from & from))
+            bareCalls |= STAGES[i].bit;
+    const WinsockError* bare = bareCalls ? FindError(code) : NULL;
+    if (bare) {
+        Reading r = {NULL, bare, (bare->usualAt & bareCalls) != 0};
+        if (r.usual)
+            usual[nu++] = r;
+        else
+            unusual[nx++] = r;
+    }
+    for (int i = 0; i < nu; i++)
+        out[i] = usual[i];
+    for (int i = 0; i < nx; i++)
+        out[nu + i] = unusual[i];
+    *usualCount = nu;
+    return nu + nx;
+}
+
+int ExplainCode(LONG code, int from, const char* indent)
+{
+    if (code == 0) {
+        printf("%s0: no error (_netsend and _netread write 0 when they succeed)\n", indent);
+        return 0;
+    }
+    if (code == -1) {
+        printf("%s-1 is not an error code: it is the result of a failed _netopen, _netsend or _netread\n"
+               "%s(their code is in the error-code argument), or the result of _netclose when WSACleanup\n"
+               "%sfailed after the socket was closed\n",
+               indent, indent, indent);
+        return 0;
+    }
+    if (code <= 20) {
+        printf("%s%ld is not an error code of the module: a wait result of 20 or less lets the call go on\n"
+               "%s(1 means ready), so neither the module nor a host callback can report it\n",
+               indent, code, indent);
+        return 0;
+    }
+
+    Reading readings[MAX_READINGS];
+    int usualCount;
+    int count = CollectReadings(code, from, readings, &usualCount);
+    // Only a wait ends with the host's value, and only _netsend and _netread wait.
+    bool callback = (from & (FROM_SEND | FROM_READ)) != 0;
+    int total = count + (callback ? 1 : 0);
+    if (total == 0) {
+        printf("%s%ld: no reading: this call gives no such code\n", indent, code);
+        return 0;
+    }
+    if (count == 0) {
+        printf("%s%ld: no stage of the module gives this number (no WinSock error, bare or plus\n"
+               "%sa stage offset of 150, 300, 450, 600, 750 or 900), so it is most likely:\n",
+               indent, code, indent);
+        PrintCallback(code, 1, indent);
+        return 0;
+    }
+    if (total == 1)
+        printf("%s%ld: one reading\n", indent, code);
+    else
+        printf("%s%ld: %d readings, most likely first\n", indent, code, total);
+    int number = 1;
+    for (int i = 0; i < usualCount; i++)
+        PrintReading(&readings[i], number++, from, indent);
+    if (callback)
+        PrintCallback(code, number++, indent);
+    for (int i = usualCount; i < count; i++)
+        PrintReading(&readings[i], number++, from, indent);
+    if (code == PROBE_TIMEOUT_END && callback)
+        printf("%s   (ravoprobe's own wait callback ends a wait it gave up on with %d, WSAETIMEDOUT)\n", indent,
+               PROBE_TIMEOUT_END);
+    return count;
+}
+
+int CommandExplain(const ProbeOptions* o)
+{
+    if (o->argc != 1) {
+        fprintf(stderr, "ravoprobe explain: expected one CODE, got %d operands (see ravoprobe explain --help)\n",
+                o->argc);
+        return PROBE_USAGE;
+    }
+    char* end;
+    long code = strtol(o->argv[0], &end, 0);
+    if (*o->argv[0] == 0 || *end != 0) {
+        fprintf(stderr, "ravoprobe explain: CODE must be a number, got \"%s\"\n", o->argv[0]);
+        return PROBE_USAGE;
+    }
+    ExplainCode(code, FROM_ANY, "");
+    return PROBE_OK;
+}

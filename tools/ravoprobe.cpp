@@ -1,0 +1,208 @@
+// ravoprobe: checks ravowsok.dll the way a host uses it, for the people who
+// deploy it. Command line, help and dispatch; each command lives in its own
+// file.
+#include "probe.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// Which options a command accepts.
+enum {
+    OPT_DLL = 1 << 0,
+    OPT_TIMEOUT = 1 << 1,
+    OPT_INTERRUPT = 1 << 2,
+    OPT_BIND = 1 << 3,
+    OPT_SECONDS = 1 << 4,
+    OPT_ONCE = 1 << 5,
+    OPT_DELAY = 1 << 6,
+};
+
+struct Command {
+    const char* name;
+    int (*run)(const ProbeOptions*);
+    int options;
+    int minOperands, maxOperands;  // maxOperands -1: any number
+    const char* usage;
+    const char* help;
+};
+
+static const Command COMMANDS[] = {
+    {"settings", CommandSettings, 0, 0, 0, "ravoprobe settings",
+     "Shows the settings the module will read on its first _netopen: the profile\n"
+     "file (quorvane.ini in the Windows directory), mcHook, mcBlockMode with its\n"
+     "name and idle routine, and for mode 3 whether mcUserDll loads and exports\n"
+     "mcUserFunc (tried here, then unloaded). Reads the profile itself, so the\n"
+     "module's message box is never shown. Exit status 0; 1 when mode 3 would\n"
+     "fail and fall back to pump mode.\n"},
+    {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
+     "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
+     "(150 start-up or readiness poll, 300 service look-up, 450 host look-up,\n"
+     "600 socket creation, 750 non-blocking switch, 900 socket option; none for\n"
+     "connect, bind, send, recv and closesocket), the WinSock error's name and\n"
+     "meaning, and every other way the number can be read, most likely first.\n"
+     "CODE is decimal (or 0x hexadecimal). Exit status 0, or 2 for bad usage.\n"},
+    {"open", CommandOpen, OPT_DLL | OPT_TIMEOUT | OPT_BIND, 2, 2, "ravoprobe open HOST SERVICE [--bind] [--dll PATH] [--timeout MS]",
+     "Opens a connection with _netopen as a host does (SERVICE is a name from the\n"
+     "services file, never a port number), shows the socket and the time the call\n"
+     "took, then closes it with _netclose. --bind binds instead of connecting\n"
+     "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
+     "bounds the call: connect blocks inside the socket library. Exit status 0,\n"
+     "1 when the open failed, 3 when the module cannot be loaded.\n"},
+    {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT, 3, -1,
+     "ravoprobe send HOST SERVICE TEXT... [--interrupt-after MS] [--dll PATH] [--timeout MS]",
+     "Opens a connection, sends the words of TEXT joined by spaces with _netsend,\n"
+     "reads back with _netread until as many bytes came back as were sent, the\n"
+     "server closes, or --timeout MS (default 3000) passes, and closes. Shows each\n"
+     "call's result and time and the wait-callback phases seen (1 first idle turn,\n"
+     "2 later turns, 0 end of the wait). --interrupt-after MS sets interruptRequest\n"
+     "once a wait has lasted MS, so the module sends the urgent byte \"B\".\n"
+     "The module's wait has no time limit: after the time-out the probe's callback\n"
+     "shuts the socket down so the poll ends, and ends the wait with 10060\n"
+     "(WSAETIMEDOUT). Exit status 0, 1 when a call failed or the answer was short,\n"
+     "3 when the module cannot be loaded.\n"},
+    {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
+     "ravoprobe echo-server SERVICE [--seconds N] [--once] [--delay MS]",
+     "A loopback echo peer on 127.0.0.1 at SERVICE's port (from the services file),\n"
+     "for trying the module without a database server. Serves one connection at a\n"
+     "time, echoes what it receives and prints every urgent byte. Ends after\n"
+     "--seconds N (default 30), or when the first client disconnects with --once.\n"
+     "--delay MS holds each answer back for MS, or until an urgent byte arrives,\n"
+     "so that a client's wait lasts long enough to be interrupted. Exit status 0,\n"
+     "1 when the port cannot be listened on.\n"},
+};
+enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
+
+double NowMs(void)
+{
+    static LARGE_INTEGER frequency, start;
+    LARGE_INTEGER now;
+    if (!frequency.QuadPart) {
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+    }
+    QueryPerformanceCounter(&now);
+    return (double)(now.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+}
+
+void PrintQuoted(const char* bytes, int length)
+{
+    putchar('"');
+    for (int i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)bytes[i];
+        if (c == '"' || c == '\\')
+            printf("\\%c", c);
+        else if (c >= 32 && c < 127)
+            putchar(c);
+        else
+            printf("\\x%02x", c);
+    }
+    putchar('"');
+}
+
+static void PrintUsage(FILE* out)
+{
+    fprintf(out, "usage: ravoprobe COMMAND [ARGS] (--help after a command for its details)\n");
+    for (int i = 0; i < COMMAND_COUNT; i++)
+        fprintf(out, "  %s\n", COMMANDS[i].usage);
+    fprintf(out, "ravowsok.dll is loaded from ravoprobe's folder unless --dll PATH names it.\n"
+                 "Exit status: 0 success, 1 the operation failed, 2 bad usage, 3 no module.\n");
+}
+
+static bool ParseNumber(const char* command, const char* option, const char* text, DWORD* out)
+{
+    char* end;
+    long value = text ? strtol(text, &end, 10) : -1;
+    if (!text || *text == 0 || *end != 0 || value < 0) {
+        fprintf(stderr, "ravoprobe %s: %s needs a number of 0 or more, got \"%s\"\n", command, option,
+                text ? text : "nothing");
+        return false;
+    }
+    *out = (DWORD)value;
+    return true;
+}
+
+// Parses the options anywhere after the command; the rest are operands.
+// Returns -1 when all is well, else the exit status.
+static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o)
+{
+    memset(o, 0, sizeof *o);
+    o->timeoutMs = 3000;
+    o->interruptAfterMs = -1;
+    o->seconds = 30;
+    o->argv = (char**)calloc(argc + 1, sizeof(char*));
+    bool operandsOnly = false;
+    for (int i = 0; i < argc; i++) {
+        const char* a = argv[i];
+        if (operandsOnly || a[0] != '-' || a[1] != '-') {
+            o->argv[o->argc++] = argv[i];
+            continue;
+        }
+        const char* next = i + 1 < argc ? argv[i + 1] : NULL;
+        DWORD number;
+        if (strcmp(a, "--") == 0) {
+            operandsOnly = true;
+        } else if (strcmp(a, "--help") == 0) {
+            printf("usage: %s\n%s", c->usage, c->help);
+            return PROBE_OK;
+        } else if (strcmp(a, "--dll") == 0 && (c->options & OPT_DLL) && next) {
+            o->dllPath = next;
+            i++;
+        } else if (strcmp(a, "--timeout") == 0 && (c->options & OPT_TIMEOUT)) {
+            if (!ParseNumber(c->name, a, next, &o->timeoutMs))
+                return PROBE_USAGE;
+            i++;
+        } else if (strcmp(a, "--interrupt-after") == 0 && (c->options & OPT_INTERRUPT)) {
+            if (!ParseNumber(c->name, a, next, &number))
+                return PROBE_USAGE;
+            o->interruptAfterMs = (LONG)number;
+            i++;
+        } else if (strcmp(a, "--bind") == 0 && (c->options & OPT_BIND)) {
+            o->bind = true;
+        } else if (strcmp(a, "--seconds") == 0 && (c->options & OPT_SECONDS)) {
+            if (!ParseNumber(c->name, a, next, &o->seconds))
+                return PROBE_USAGE;
+            i++;
+        } else if (strcmp(a, "--once") == 0 && (c->options & OPT_ONCE)) {
+            o->once = true;
+        } else if (strcmp(a, "--delay") == 0 && (c->options & OPT_DELAY)) {
+            if (!ParseNumber(c->name, a, next, &o->delayMs))
+                return PROBE_USAGE;
+            i++;
+        } else {
+            fprintf(stderr, "ravoprobe %s: unknown option or missing value: %s\nusage: %s\n", c->name, a,
+                    c->usage);
+            return PROBE_USAGE;
+        }
+    }
+    if (o->argc < c->minOperands || (c->maxOperands >= 0 && o->argc > c->maxOperands)) {
+        fprintf(stderr, "ravoprobe %s: wrong number of operands (%d)\nusage: %s\n", c->name, o->argc, c->usage);
+        return PROBE_USAGE;
+    }
+    return -1;
+}
+
+int main(int argc, char** argv)
+{
+    // Unbuffered, so that a reader on a pipe sees each line when it is printed.
+    setvbuf(stdout, NULL, _IONBF, 0);
+    setvbuf(stderr, NULL, _IONBF, 0);
+    NowMs();
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return PROBE_USAGE;
+    }
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "help") == 0) {
+        PrintUsage(stdout);
+        return PROBE_OK;
+    }
+    for (int i = 0; i < COMMAND_COUNT; i++) {
+        if (strcmp(argv[1], COMMANDS[i].name) != 0)
+            continue;
+        ProbeOptions o;
+        int status = ParseOptions(&COMMANDS[i], argc - 2, argv + 2, &o);
+        return status >= 0 ? status : COMMANDS[i].run(&o);
+    }
+    fprintf(stderr, "ravoprobe: unknown command \"%s\"\n", argv[1]);
+    PrintUsage(stderr);
+    return PROBE_USAGE;
+}
