@@ -1,0 +1,198 @@
+// ravobench: round trips and bulk transfer through ravowsok.dll, against a
+// hand-written loop that makes the module's own platform calls (the floor
+// of this design) and against plain blocking WinSock, in one run.
+//
+//   ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--quick]
+//
+// The contenders take turns in short slices of each round, and the one that
+// starts a slice rotates, so that the machine's drift and any advantage of
+// going first or last fall on all three alike. The first round warms up and
+// is not counted. No figure is judged here: the program fails only when bytes
+// come back changed or a call fails.
+#include "bench.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// A round's bulk bytes go in BULK_PIECES pieces, each ended by the peer's
+// acknowledgement; ROUND_SLICES is a multiple of it.
+enum { STUCK_MS = 60000, ROUND_SLICES = 8, BULK_PIECES = 4 };
+
+struct Options {
+    int rounds;
+    int roundTrips;
+    unsigned long bulkMiB;
+    const char* service;
+};
+
+static bool ParseOptions(int argc, char** argv, Options* o)
+{
+    o->rounds = 15;
+    o->roundTrips = 1000;
+    o->bulkMiB = 16;
+    o->service = "ravotest5";
+    for (int i = 1; i < argc; i++) {
+        bool more = i + 1 < argc;
+        if (strcmp(argv[i], "--quick") == 0) {
+            o->rounds = 3;
+            o->roundTrips = 50;
+            o->bulkMiB = 1;
+        } else if (strcmp(argv[i], "--rounds") == 0 && more) {
+            o->rounds = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--trips") == 0 && more) {
+            o->roundTrips = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--mib") == 0 && more) {
+            o->bulkMiB = strtoul(argv[++i], NULL, 10);
+        } else if (strcmp(argv[i], "--service") == 0 && more) {
+            o->service = argv[++i];
+        } else {
+            printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--quick]\n");
+            return false;
+        }
+    }
+    if (o->rounds < 1 || o->rounds > MAX_ROUNDS || o->roundTrips < 1 || o->bulkMiB < 1 || o->bulkMiB > 1024) {
+        printf("expected 1-%d rounds, at least 1 round trip and 1-1024 MiB, seen %d, %d, %lu\n", MAX_ROUNDS,
+               o->rounds, o->roundTrips, o->bulkMiB);
+        return false;
+    }
+    return true;
+}
+
+// Each contender has one echo and one bulk connection, open for the whole run.
+static Link echoLink[CONTENDER_COUNT], bulkLink[CONTENDER_COUNT];
+
+static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
+{
+    const char echoMode = PEER_MODE_ECHO;
+    for (int c = 0; c < CONTENDER_COUNT; c++) {
+        if (!OpenLink(&echoLink[c], (Contender)c, o->service, port) || !SendAll(&echoLink[c], &echoMode, 1) ||
+            !OpenLink(&bulkLink[c], (Contender)c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes))
+            return false;
+    }
+    return true;
+}
+
+static void CloseLinks(void)
+{
+    for (int c = 0; c < CONTENDER_COUNT; c++) {
+        CloseLink(&echoLink[c]);
+        CloseLink(&bulkLink[c]);
+    }
+}
+
+// Runs a share of one workload for one contender and adds its cost to the
+// round's; false when the run must stop.
+static bool Measure(Workload w, Contender c, int trips, int round, Results* r)
+{
+    unsigned long pollsBefore = handPolls, waitsBefore = handWaits;
+    double start = Seconds();
+    bool ok = w == BULK ? RunBulkPiece(&bulkLink[c], r->bulkBytes / BULK_PIECES)
+                        : RunRoundTrips(&echoLink[c], w == ROUND_TRIP_1 ? 1 : 64, trips);
+    double cost = Seconds() - start;
+    if (round >= 0) {
+        r->cost[w][c][round] += cost;
+        r->handPolls[w] += handPolls - pollsBefore;
+        r->handWaits[w] += handWaits - waitsBefore;
+    }
+    return ok;
+}
+
+// Gives each contender its turn at one share of a workload, the first
+// contender rotating from one share to the next.
+static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* r)
+{
+    static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk"};
+    int first = (*rotation)++;
+    for (int turn = 0; turn < CONTENDER_COUNT; turn++) {
+        Progress(phase[w]);
+        if (!Measure(w, (Contender)((first + turn) % CONTENDER_COUNT), trips, round, r))
+            return false;
+    }
+    return true;
+}
+
+// A round is cut into slices, and the contenders take turns share by share
+// (a slice of the round trips of each size, and every other slice a piece of
+// the bulk transfer): the machine's drift and the other load on it then fall
+// on all three alike, even within a round.
+static bool RunRounds(Results* r)
+{
+    int rotation[WORKLOAD_COUNT] = {0, 1, 2};
+    for (int round = -1; round < r->rounds; round++) {  // round -1 warms up
+        for (int slice = 0; slice < ROUND_SLICES; slice++) {
+            int trips = r->roundTrips * (slice + 1) / ROUND_SLICES - r->roundTrips * slice / ROUND_SLICES;
+            if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, &rotation[ROUND_TRIP_1], r) ||
+                              !TakeTurns(ROUND_TRIP_64, trips, round, &rotation[ROUND_TRIP_64], r)))
+                return false;
+            if (slice % (ROUND_SLICES / BULK_PIECES) == 0 && !TakeTurns(BULK, 0, round, &rotation[BULK], r))
+                return false;
+        }
+        printf(round < 0 ? "warm-up done\n" : "round %d of %d done\n", round + 1, r->rounds);
+        fflush(stdout);
+    }
+    return true;
+}
+
+static int RunBench(const Options* o)
+{
+    static Results results;
+    Results* r = &results;
+    r->rounds = o->rounds;
+    r->roundTrips = o->roundTrips;
+    r->bulkBytes = o->bulkMiB << 20;
+
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+        printf("WSAStartup(1.1) failed\n");
+        return 2;
+    }
+    FillPattern();
+    // The hand loop idles as the module's settings make the module idle.
+    r->blockMode = (int)GetPrivateProfileIntA("Environment", "mcBlockMode", 0, "quorvane.ini");
+    if (r->blockMode == 3) {
+        printf("quorvane.ini sets mcBlockMode=3 (a user idle routine), which the hand loop does not copy; "
+               "remove it or choose 0, 1 or 2\n");
+        return 2;
+    }
+    SetUpHandLoop(r->blockMode);
+
+    struct servent* entry = getservbyname(o->service, "tcp");
+    if (!entry) {
+        printf("service %s/tcp not in the services file of the Wine prefix: WSA error %d\n", o->service,
+               WSAGetLastError());
+        return 2;
+    }
+    u_short port = ntohs(entry->s_port);
+    printf("ravobench: service %s (port %u), %d rounds, %d round trips, %lu MiB bulk\n", o->service, port,
+           o->rounds, o->roundTrips, o->bulkMiB);
+    fflush(stdout);
+    if (!StartPeerProcess(port))
+        return 2;
+    StartWatchdog(STUCK_MS);
+
+    double start = Seconds();
+    bool ok = LoadModule() && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) && RunRounds(r);
+    if (ok)
+        MeasureCallCosts(echoLink[HAND_LOOP].s, r);
+    r->totalSeconds = Seconds() - start;
+    CloseLinks();
+    UnloadModule();
+    StopPeerProcess();
+    if (!ok) {
+        printf("FAILED: the run stopped early (see above)\n");
+        return 1;
+    }
+    PrintReport(r);
+    printf("all bytes arrived intact\n");
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && strcmp(argv[1], "--peer") == 0)
+        return RunPeer((u_short)atoi(argv[2]), strtoul(argv[3], NULL, 10));
+    Options options;
+    if (!ParseOptions(argc, argv, &options))
+        return 2;
+    return RunBench(&options);
+}

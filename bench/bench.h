@@ -1,0 +1,108 @@
+// ravobench: the module's transfers against a hand-written floor and plain
+// blocking WinSock, measured in one run under the same conditions.
+#pragma once
+#include <winsock.h>
+#include <windows.h>
+
+// --- Test data -----------------------------------------------------------
+// Every byte sent comes from one repeating pattern. Its period is prime and
+// not a multiple of a write, so a lost, doubled or shifted piece of the
+// stream no longer matches the pattern at its offset.
+enum { PATTERN_PERIOD = 65521, BULK_WRITE = 65536, PATTERN_SIZE = PATTERN_PERIOD + BULK_WRITE };
+extern char pattern[PATTERN_SIZE];
+void FillPattern(void);
+// The pattern as it continues at stream offset `offset`; at least
+// BULK_WRITE bytes are readable from there.
+const char* PatternAt(unsigned long long offset);
+
+// The first byte of a connection says what the peer does with it.
+enum { PEER_MODE_ECHO = 'E', PEER_MODE_DISCARD = 'D' };
+// Discard connections: after the mode byte, the size of a piece (4 bytes,
+// little-endian); after each piece the peer answers with a BulkAck.
+struct BulkAck {
+    unsigned long received;     // bytes of the piece
+    unsigned long mismatches;   // write-sized parts that did not match the pattern
+};
+
+// --- The peer process ----------------------------------------------------
+// Runs the peer (ravobench --peer PORT PARENT_PID) until the parent sets
+// the stop event or ends. Returns the exit code.
+int RunPeer(u_short port, DWORD parentPid);
+// Starts this program as the peer on port and waits (bounded) until it
+// listens. False with a message on failure.
+bool StartPeerProcess(u_short port);
+// Asks the peer to end and waits for it (bounded); ends it otherwise.
+void StopPeerProcess(void);
+
+// --- The contenders ------------------------------------------------------
+enum Contender { MODULE, HAND_LOOP, PLAIN, CONTENDER_COUNT };
+extern const char* const contenderName[CONTENDER_COUNT];
+
+// One connection of one contender.
+struct Link {
+    Contender who;
+    SOCKET s;
+    char host[256];              // the host's record, for the module's calls
+    unsigned long long streamed; // bulk bytes sent so far (pattern offset)
+};
+
+// Loads ravowsok.dll from beside this program; false with a message.
+bool LoadModule(void);
+void UnloadModule(void);
+// Opens a connection to the service (module) or to 127.0.0.1:port.
+bool OpenLink(Link* link, Contender who, const char* service, u_short port);
+void CloseLink(Link* link);
+// One send or one receive in the contender's own way: the count moved, 0
+// when a send took nothing, or -1 with *error set.
+int SendSome(Link* link, const char* data, int length, int* error);
+int ReadSome(Link* link, char* buffer, int size, int* error);
+
+// The hand-written floor: the module's platform calls for one wait, made
+// directly. Returns 0 when ready, or the poll's WinSock error.
+enum { WAIT_WRITE = 1, WAIT_READ = 2 };
+int HandWait(SOCKET s, int direction);
+// Chooses the idle turn the module's settings give (pump or nothing) and
+// finds the owner of the hook procedure, once.
+void SetUpHandLoop(int blockMode);
+// Polls and idle turns the hand loop has made so far.
+extern unsigned long handPolls, handWaits;
+
+// --- Work and measurement ------------------------------------------------
+// Sends all bytes / receives exactly `size` bytes; false with a message.
+bool SendAll(Link* link, const char* data, int length);
+bool ReadExact(Link* link, char* buffer, int size);
+// `count` echo round trips of `size` bytes; false when an echo differed.
+bool RunRoundTrips(Link* link, int size, int count);
+// One bulk piece of `bytes` in 64 KiB writes, ended by the peer's ack.
+bool RunBulkPiece(Link* link, unsigned long bytes);
+// Starts a bulk connection: mode byte and piece size.
+bool StartBulk(Link* link, unsigned long pieceBytes);
+
+double Seconds(void);
+// Marks progress for the watchdog that ends a stuck run.
+void Progress(const char* what);
+void StartWatchdog(DWORD stuckMs);
+
+// --- Figures ---------------------------------------------------------------
+enum Workload { ROUND_TRIP_1, ROUND_TRIP_64, BULK, WORKLOAD_COUNT };
+enum { MAX_ROUNDS = 200 };
+enum CallCostKind { COST_SELECT_IDLE, COST_SELECT_READY, COST_HOOKS, COST_PEEK, COST_COUNT };
+
+// What one run measured: per workload, contender and round, the cost of
+// the work (seconds per round trip, or seconds per bulk round).
+struct Results {
+    int rounds;
+    int roundTrips;          // per round and message size
+    unsigned long bulkBytes; // per round
+    int blockMode;
+    double cost[WORKLOAD_COUNT][CONTENDER_COUNT][MAX_ROUNDS];
+    unsigned long handPolls[WORKLOAD_COUNT], handWaits[WORKLOAD_COUNT];
+    double totalSeconds;
+    double callCost[COST_COUNT];  // microseconds per call (hooks: on and off)
+};
+
+// Times the wait's platform calls one by one on a socket with nothing to read.
+void MeasureCallCosts(SOCKET idle, Results* r);
+
+// Prints the figures per contender, the ratios, and a Markdown table.
+void PrintReport(const Results* results);

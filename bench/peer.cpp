@@ -1,0 +1,214 @@
+// The loopback peer: echoes or discards (checking) what each connection
+// sends. It runs as a second process, not as a thread of the client.
+//
+// Why a process: on 2 cores the polling contenders keep one core busy and
+// the Wine server most of the other, so the peer competes for the CPU
+// whatever it is. Linux schedules threads alike in either case, but a peer
+// thread inside the client would also share the client's process-wide Wine
+// state (its heap, its socket and handle tables and their locks), and so
+// would slow or be slowed by the very loop being measured. A separate process is what a real server is, and it
+// treats the three contenders alike: each waits for the same peer code.
+#include "bench.h"
+#include <stdio.h>
+#include <string.h>
+
+enum { PEER_BUFFER = 128 * 1024, PEER_LIFETIME_MS = 20 * 60 * 1000 };
+
+static bool ReceiveAll(SOCKET s, char* buffer, int size)
+{
+    while (size > 0) {
+        int got = recv(s, buffer, size, 0);
+        if (got <= 0)
+            return false;
+        buffer += got;
+        size -= got;
+    }
+    return true;
+}
+
+static bool SendEverything(SOCKET s, const char* data, int length)
+{
+    while (length > 0) {
+        int sent = send(s, data, length, 0);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= sent;
+    }
+    return true;
+}
+
+static void Echo(SOCKET s, char* buffer)
+{
+    for (;;) {
+        int got = recv(s, buffer, PEER_BUFFER, 0);
+        if (got <= 0 || !SendEverything(s, buffer, got))
+            return;
+    }
+}
+
+// Compares what arrived with the pattern, a write's length at a time.
+static unsigned long Mismatches(const char* data, int length, unsigned long long offset)
+{
+    unsigned long bad = 0;
+    while (length > 0) {
+        int piece = length < BULK_WRITE ? length : BULK_WRITE;
+        if (memcmp(data, PatternAt(offset), piece) != 0)
+            bad++;
+        data += piece;
+        length -= piece;
+        offset += piece;
+    }
+    return bad;
+}
+
+static void Discard(SOCKET s, char* buffer)
+{
+    unsigned char size[4];
+    if (!ReceiveAll(s, (char*)size, 4))
+        return;
+    unsigned long pieceBytes = size[0] | size[1] << 8 | size[2] << 16 | (unsigned long)size[3] << 24;
+    unsigned long long offset = 0;
+    for (;;) {
+        BulkAck ack = {0, 0};
+        while (ack.received < pieceBytes) {
+            unsigned long left = pieceBytes - ack.received;
+            int got = recv(s, buffer, left < PEER_BUFFER ? (int)left : PEER_BUFFER, 0);
+            if (got <= 0)
+                return;
+            ack.mismatches += Mismatches(buffer, got, offset);
+            ack.received += got;
+            offset += got;
+        }
+        if (!SendEverything(s, (const char*)&ack, sizeof ack))
+            return;
+    }
+}
+
+static DWORD WINAPI ServeConnection(LPVOID arg)
+{
+    SOCKET s = (SOCKET)arg;
+    // Our answers leave at once; the contenders' own sockets keep their defaults.
+    BOOL noDelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char*)&noDelay, sizeof noDelay);
+    char* buffer = (char*)VirtualAlloc(NULL, PEER_BUFFER, MEM_COMMIT, PAGE_READWRITE);
+    char mode = 0;
+    if (buffer && ReceiveAll(s, &mode, 1)) {
+        if (mode == PEER_MODE_ECHO)
+            Echo(s, buffer);
+        else if (mode == PEER_MODE_DISCARD)
+            Discard(s, buffer);
+    }
+    closesocket(s);
+    VirtualFree(buffer, 0, MEM_RELEASE);
+    return 0;
+}
+
+static DWORD WINAPI AcceptConnections(LPVOID arg)
+{
+    SOCKET listener = (SOCKET)arg;
+    for (;;) {
+        SOCKET s = accept(listener, NULL, NULL);
+        if (s == INVALID_SOCKET)
+            return 0;
+        HANDLE thread = CreateThread(NULL, 0, ServeConnection, (LPVOID)s, 0, NULL);
+        if (thread)
+            CloseHandle(thread);
+        else
+            closesocket(s);
+    }
+}
+
+static void EventName(char* name, const char* what, DWORD parentPid)
+{
+    wsprintfA(name, "ravobench-%s-%lu", what, parentPid);
+}
+
+int RunPeer(u_short port, DWORD parentPid)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        return 2;
+    FillPattern();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    BOOL reuse = TRUE;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, (const char*)&reuse, sizeof reuse);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, (struct sockaddr*)&address, sizeof address) != 0 || listen(listener, 16) != 0) {
+        printf("peer: cannot listen on 127.0.0.1:%u: WSA error %d\n", port, WSAGetLastError());
+        return 2;
+    }
+    char name[64];
+    EventName(name, "ready", parentPid);
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    EventName(name, "stop", parentPid);
+    HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, name);
+    HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentPid);
+    if (!ready || !stop || !parent) {
+        printf("peer: cannot open the parent's events or process (error %lu)\n", GetLastError());
+        return 2;
+    }
+    HANDLE acceptor = CreateThread(NULL, 0, AcceptConnections, (LPVOID)listener, 0, NULL);
+    SetEvent(ready);
+    // Ends when asked, when the parent is gone, or after a bounded lifetime.
+    HANDLE ends[2] = {stop, parent};
+    WaitForMultipleObjects(2, ends, FALSE, PEER_LIFETIME_MS);
+    closesocket(listener);
+    (void)acceptor;
+    ExitProcess(0);
+}
+
+// --- Starting and stopping the peer from the client ---------------------
+
+static PROCESS_INFORMATION peerProcess;
+static HANDLE stopEvent;
+
+bool StartPeerProcess(u_short port)
+{
+    char name[64];
+    EventName(name, "ready", GetCurrentProcessId());
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, name);
+    EventName(name, "stop", GetCurrentProcessId());
+    stopEvent = CreateEventA(NULL, TRUE, FALSE, name);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    char commandLine[MAX_PATH + 64];
+    wsprintfA(commandLine, "\"%s\" --peer %u %lu", self, port, GetCurrentProcessId());
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!ready || !stopEvent ||
+        !CreateProcessA(self, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &peerProcess)) {
+        printf("cannot start the peer process %s: error %lu\n", self, GetLastError());
+        return false;
+    }
+    HANDLE either[2] = {ready, peerProcess.hProcess};
+    DWORD woke = WaitForMultipleObjects(2, either, FALSE, 30000);
+    CloseHandle(ready);
+    if (woke != WAIT_OBJECT_0) {
+        printf("the peer did not listen on port %u within 30 s (wait result %lu)\n", port, woke);
+        StopPeerProcess();
+        return false;
+    }
+    return true;
+}
+
+void StopPeerProcess(void)
+{
+    if (!peerProcess.hProcess)
+        return;
+    SetEvent(stopEvent);
+    if (WaitForSingleObject(peerProcess.hProcess, 10000) != WAIT_OBJECT_0) {
+        printf("the peer did not end within 10 s; ending it\n");
+        TerminateProcess(peerProcess.hProcess, 3);
+        WaitForSingleObject(peerProcess.hProcess, 5000);
+    }
+    CloseHandle(peerProcess.hProcess);
+    CloseHandle(peerProcess.hThread);
+    CloseHandle(stopEvent);
+    peerProcess.hProcess = NULL;
+}

@@ -1,0 +1,137 @@
+// Medians, spreads and ratios of a run, for the console and for the README.
+#include "bench.h"
+#include <stdio.h>
+#include <stdlib.h>
+
+struct Spread {
+    double median, q1, q3, min, max;
+};
+
+static int CompareDoubles(const void* a, const void* b)
+{
+    double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y;
+}
+
+// Quantile by linear interpolation between the sorted values.
+static double Quantile(const double* sorted, int n, double q)
+{
+    double at = q * (n - 1);
+    int below = (int)at;
+    if (below + 1 >= n)
+        return sorted[n - 1];
+    return sorted[below] + (at - below) * (sorted[below + 1] - sorted[below]);
+}
+
+static Spread Summarize(const double* values, int n)
+{
+    double sorted[MAX_ROUNDS];
+    for (int i = 0; i < n; i++)
+        sorted[i] = values[i];
+    qsort(sorted, n, sizeof sorted[0], CompareDoubles);
+    Spread s = {Quantile(sorted, n, 0.5), Quantile(sorted, n, 0.25), Quantile(sorted, n, 0.75), sorted[0],
+                sorted[n - 1]};
+    return s;
+}
+
+static const char* const workloadName[WORKLOAD_COUNT] = {"round trip, 1 byte", "round trip, 64 bytes",
+                                                         "bulk, 64 KiB writes"};
+
+// The figure shown for one round: microseconds per round trip, or MB/s
+// (10^6 bytes per second) for bulk.
+static double Figure(const Results* r, Workload w, double cost)
+{
+    if (w == BULK)
+        return r->bulkBytes / cost / 1e6;
+    return cost / r->roundTrips * 1e6;
+}
+
+static Spread FigureSpread(const Results* r, Workload w, Contender c)
+{
+    double values[MAX_ROUNDS];
+    for (int i = 0; i < r->rounds; i++)
+        values[i] = Figure(r, w, r->cost[w][c][i]);
+    return Summarize(values, r->rounds);
+}
+
+// Module cost over reference cost, round by round: the two ran side by
+// side, so the machine's drift is the same in both.
+static Spread RatioSpread(const Results* r, Workload w, Contender reference)
+{
+    double values[MAX_ROUNDS];
+    for (int i = 0; i < r->rounds; i++)
+        values[i] = r->cost[w][MODULE][i] / r->cost[w][reference][i];
+    return Summarize(values, r->rounds);
+}
+
+static void WineVersion(char* out, int size)
+{
+    typedef const char*(CDECL * VersionFn)(void);
+    VersionFn version = (VersionFn)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version");
+    snprintf(out, size, "%s", version ? version() : "not Wine");
+}
+
+void PrintReport(const Results* r)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    char wine[64];
+    WineVersion(wine, sizeof wine);
+    char date[16];
+    snprintf(date, sizeof date, "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+
+    printf("\nravobench %s, Wine %s, %lu cores, block mode %d (%s)\n", date, wine, system.dwNumberOfProcessors,
+           r->blockMode, r->blockMode == 1 || r->blockMode == 2 ? "quiet" : "pump");
+    printf("%d rounds (after one warm-up round) of %d round trips per size and %lu MiB of bulk, "
+           "contenders interleaved; %.1f s in all\n\n",
+           r->rounds, r->roundTrips, r->bulkBytes >> 20, r->totalSeconds);
+
+    for (int w = 0; w < WORKLOAD_COUNT; w++) {
+        const char* unit = w == BULK ? "MB/s" : "us per round trip";
+        printf("%s (%s)\n", workloadName[w], unit);
+        printf("  %-10s %10s %21s %21s\n", "", "median", "quartiles", "min - max");
+        for (int c = 0; c < CONTENDER_COUNT; c++) {
+            Spread s = FigureSpread(r, (Workload)w, (Contender)c);
+            printf("  %-10s %10.1f %10.1f - %-8.1f %10.1f - %-8.1f\n", contenderName[c], s.median, s.q1, s.q3,
+                   s.min, s.max);
+        }
+        for (int ref = HAND_LOOP; ref <= PLAIN; ref++) {
+            Spread s = RatioSpread(r, (Workload)w, (Contender)ref);
+            printf("  time ratio module/%-9s %6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n",
+                   contenderName[ref], s.median, s.q1, s.q3, s.min, s.max);
+        }
+        if (r->handWaits[w])
+            printf("  hand loop: %.2f polls per wait\n", (double)r->handPolls[w] / r->handWaits[w]);
+        printf("\n");
+    }
+
+    static const char* const costName[COST_COUNT] = {
+        "select, 10 us, socket not ready", "select, 10 us, socket ready",
+        "keyboard and mouse hooks on and off (4 calls)", "PeekMessageA, empty queue"};
+    printf("The wait's platform calls on their own (us per call, mean of 2000):\n");
+    for (int k = 0; k < COST_COUNT; k++)
+        printf("  %-46s %8.1f\n", costName[k], r->callCost[k]);
+    printf("\n");
+
+    printf("Markdown for the README:\n\n");
+    printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets; "
+           "ratios are of time per unit of work, round by round (above 1: the module is slower).\n\n",
+           date, wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
+    printf("| Figure | module | hand loop | plain WinSock | module / hand loop | module / plain |\n");
+    printf("|---|---|---|---|---|---|\n");
+    for (int w = 0; w < WORKLOAD_COUNT; w++) {
+        printf("| %s, %s |", workloadName[w], w == BULK ? "MB/s" : "us");
+        for (int c = 0; c < CONTENDER_COUNT; c++) {
+            Spread s = FigureSpread(r, (Workload)w, (Contender)c);
+            printf(" %.1f [%.1f-%.1f] |", s.median, s.q1, s.q3);
+        }
+        for (int ref = HAND_LOOP; ref <= PLAIN; ref++) {
+            Spread s = RatioSpread(r, (Workload)w, (Contender)ref);
+            printf(" %.3f [%.3f-%.3f] |", s.median, s.q1, s.q3);
+        }
+        printf("\n");
+    }
+    printf("\n");
+}
