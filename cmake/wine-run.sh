@@ -16,6 +16,10 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a bash -c '"$0" "$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' "$0" "$exe" "$@"
 fi
 bash "$here/wine-prefix.sh" "$WINEPREFIX" || exit 1
+# The first Wine program of a session starts Wine's own background processes,
+# which would inherit our output pipe and keep a caller such as ctest waiting
+# for its end: start them here with no pipe (a no-op when they already run).
+wine cmd /c exit </dev/null >/dev/null 2>&1
 # Wine prints console output with CR LF; callers read plain lines.
 wine "$exe" "$@" | tr -d '\r'
 exit "${PIPESTATUS[0]}"

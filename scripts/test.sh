@@ -9,4 +9,6 @@ cmake --build --preset default
 export WINEPREFIX=$PWD/build/wineprefix
 # A server left from another display could not create windows for us.
 wineserver -k 2>/dev/null || true
-xvfb-run -a bash -c 'ctest --preset default "$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' ctest "$@"
+# One persistent wineserver for the whole run: a test program that starts
+# just as an idle server shuts itself down can hang at start.
+xvfb-run -a bash -c 'wineserver -p; ctest --preset default "$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' ctest "$@"

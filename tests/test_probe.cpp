@@ -1,0 +1,348 @@
+// ravoprobe.exe run as an administrator runs it, as separate processes with
+// their output read through a pipe: explain over every stage offset, settings
+// in each block mode, and send through the real module against the probe's
+// own echo server and against a closed port. Every wait is bounded.
+#include "check.h"
+#include "ravo.h"
+#include <stdio.h>
+#include <string.h>
+
+enum { OUTPUT_SIZE = 32768, RUN_MS = 30000, LISTEN_MS = 20000 };
+
+struct Child {
+    HANDLE process;
+    HANDLE output;  // read end of the child's stdout and stderr
+    char text[OUTPUT_SIZE];
+    int length;
+    DWORD exitCode;
+    bool ended;  // false: killed after its time ran out
+};
+
+// Starts build/ravoprobe.exe with the arguments, stdout and stderr on a pipe.
+static bool StartProbe(Child* c, const char* args)
+{
+    memset(c, 0, sizeof *c);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE writeEnd;
+    if (!CHECK(CreatePipe(&c->output, &writeEnd, &inherit, 0), "CreatePipe failed: %lu", GetLastError()))
+        return false;
+    SetHandleInformation(c->output, HANDLE_FLAG_INHERIT, 0);
+    char commandLine[1024];
+    _snprintf(commandLine, sizeof commandLine, "\"%s\" %s", BuildPath("ravoprobe.exe"), args);
+    commandLine[sizeof commandLine - 1] = 0;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info;
+    BOOL made = CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+    DWORD error = GetLastError();
+    CloseHandle(writeEnd);
+    if (!CHECK(made, "CreateProcess(%s) failed: %lu", commandLine, error)) {
+        CloseHandle(c->output);
+        return false;
+    }
+    CloseHandle(info.hThread);
+    c->process = info.hProcess;
+    return true;
+}
+
+// Reads what the pipe holds now; false once the writer has gone.
+static bool ReadAvailable(Child* c)
+{
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(c->output, NULL, 0, NULL, &waiting, NULL))
+        return false;
+    while (waiting > 0 && c->length < OUTPUT_SIZE - 1) {
+        DWORD got = 0;
+        if (!ReadFile(c->output, c->text + c->length, OUTPUT_SIZE - 1 - c->length, &got, NULL))
+            return false;
+        c->length += got;
+        c->text[c->length] = 0;
+        waiting = waiting > got ? waiting - got : 0;
+    }
+    return true;
+}
+
+// Waits (bounded) until the output holds the text; true when it does.
+static bool WaitForOutput(Child* c, const char* text, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (!strstr(c->text, text)) {
+        if (!ReadAvailable(c) || GetTickCount() - start > ms)
+            return strstr(c->text, text) != NULL;
+        Sleep(10);
+    }
+    return true;
+}
+
+// Collects the rest of the output and the exit code; kills the child when it
+// is still running after ms.
+static void FinishChild(Child* c, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (ReadAvailable(c) && GetTickCount() - start < ms &&
+           WaitForSingleObject(c->process, 10) == WAIT_TIMEOUT) {
+    }
+    c->ended = WaitForSingleObject(c->process, 0) == WAIT_OBJECT_0;
+    if (!c->ended) {
+        TerminateProcess(c->process, 99);
+        WaitForSingleObject(c->process, 5000);
+    }
+    ReadAvailable(c);  // what it wrote just before ending
+    GetExitCodeProcess(c->process, &c->exitCode);
+    CloseHandle(c->process);
+    CloseHandle(c->output);
+    CHECK(c->ended, "ravoprobe was still running after %lu ms; output so far:\n%s", ms, c->text);
+}
+
+static void RunProbe(Child* c, const char* args)
+{
+    if (StartProbe(c, args))
+        FinishChild(c, RUN_MS);
+}
+
+// Checks that the output holds every one of the texts (NULL-terminated).
+static bool OutputHas(const Child* c, const char* args, const char* const* texts)
+{
+    bool all = true;
+    for (; *texts; texts++)
+        all &= CHECK(strstr(c->text, *texts) != NULL, "ravoprobe %s: expected \"%s\" in its output, seen:\n%s",
+                     args, *texts, c->text);
+    return all;
+}
+
+// The text of the line that starts with "1. " (the most likely reading).
+static const char* FirstReading(const Child* c)
+{
+    static char line[512];
+    const char* at = strstr(c->text, "1. ");
+    line[0] = 0;
+    if (at) {
+        size_t n = strcspn(at, "\r\n");
+        if (n >= sizeof line)
+            n = sizeof line - 1;
+        memcpy(line, at, n);
+        line[n] = 0;
+    }
+    return line;
+}
+
+struct ExplainCase {
+    const char* code;
+    const char* firstReading;  // in the line of reading 1
+    const char* texts[4];      // anywhere in the output
+};
+
+TEST_CASE(explain_reads_every_stage_offset_and_ranks_the_readings)
+{
+    static const ExplainCase cases[] = {
+        // 150 is start-up or the poll: the error decides which comes first.
+        {"10241", "NET_ERR_STARTUP", {"WSASYSNOTREADY", "NET_ERR_SELECT", "wait callback", NULL}},
+        {"10188", "NET_ERR_SELECT", {"WSAENOTSOCK", "NET_ERR_STARTUP", NULL}},
+        {"11301", "NET_ERR_SERVICE", {"WSAHOST_NOT_FOUND", "services file", NULL}},
+        {"11451", "NET_ERR_HOST", {"WSAHOST_NOT_FOUND", "gethostbyname", NULL}},
+        {"10624", "NET_ERR_SOCKET", {"WSAEMFILE", NULL}},
+        {"10788", "NET_ERR_NONBLOCK", {"WSAENOTSOCK", "ioctlsocket", NULL}},
+        {"10922", "NET_ERR_SOCKOPT", {"WSAEINVAL", "setsockopt", NULL}},
+        {"10061", "no stage offset", {"WSAECONNREFUSED", "connect in _netopen", "wait callback", NULL}},
+        {"10054", "no stage offset", {"WSAECONNRESET", "recv in _netread", NULL}},
+        // Only a host's callback gives these; 10361 is arithmetically the
+        // service stage with a connect error, which comes after the callback.
+        {"25", "wait callback", {"no stage of the module", NULL}},
+        {"10361", "wait callback", {"NET_ERR_SERVICE", "unusual for this call", NULL}},
+        {"0x2A", "wait callback", {"42", NULL}},
+    };
+    for (const ExplainCase& e : cases) {
+        char args[64];
+        sprintf(args, "explain %s", e.code);
+        Child c;
+        RunProbe(&c, args);
+        CHECK_EQ(0, c.exitCode, args);
+        CHECK(strstr(FirstReading(&c), e.firstReading) != NULL, "%s: expected \"%s\" first, seen \"%s\" in:\n%s",
+              args, e.firstReading, FirstReading(&c), c.text);
+        OutputHas(&c, args, e.texts);
+    }
+    // 20 or less lets the call go on: never an error code.
+    Child c;
+    RunProbe(&c, "explain 5");
+    CHECK(c.exitCode == 0 && strstr(c.text, "not an error code") && !strstr(c.text, "WSAE"),
+          "explain 5: expected exit 0 and \"not an error code\", seen %lu:\n%s", c.exitCode, c.text);
+}
+
+TEST_CASE(bad_usage_exits_with_2_and_every_command_has_help)
+{
+    static const char* const bad[] = {"", "frobnicate", "explain", "explain abc", "explain 1 2", "open 127.0.0.1",
+                                      "send 127.0.0.1 ravotest8", "open 127.0.0.1 ravotest8 --bogus",
+                                      "send 127.0.0.1 ravotest8 x --timeout", "echo-server ravotest6 --seconds x"};
+    for (const char* args : bad) {
+        Child c;
+        RunProbe(&c, args);
+        CHECK(c.exitCode == 2 && strstr(c.text, "ravoprobe") != NULL,
+              "ravoprobe %s: expected exit 2 with a message, seen %lu:\n%s", args, c.exitCode, c.text);
+    }
+    static const char* const commands[] = {"settings", "explain", "open", "send", "echo-server"};
+    for (const char* command : commands) {
+        char args[64], usage[64];
+        sprintf(args, "%s --help", command);
+        sprintf(usage, "usage: ravoprobe %s", command);
+        Child c;
+        RunProbe(&c, args);
+        CHECK(c.exitCode == 0 && strstr(c.text, usage), "ravoprobe %s: expected exit 0 and \"%s\", seen %lu:\n%s",
+              args, usage, c.exitCode, c.text);
+    }
+}
+
+struct SettingsCase {
+    const char* profile;  // NULL: no profile file
+    DWORD exitCode;
+    const char* texts[5];
+};
+
+TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
+{
+    static const SettingsCase cases[] = {
+        {NULL, 0, {"missing", "mcBlockMode:   0 (not set", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        {"mcBlockMode=1", 0, {"mcBlockMode:   1", "BLOCK_MODE_QUIET", "IdleNothing ", "mcHook:        0", NULL}},
+        {"mcBlockMode=2\r\nmcHook=1", 0,
+         {"mcBlockMode:   2", "BLOCK_MODE_QUIET2", "IdleNothing2", "mcHook:        1", NULL}},
+        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle", 0,
+         {"BLOCK_MODE_USER", "library:     loads", "TestIdle is exported", NULL}},
+        {"mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle", 1,
+         {"does NOT load",
+          "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
+          "BLOCK_MODE_PUMP (mcBlockMode 0)", NULL}},
+        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", 1,
+         {"library:     loads", "NoSuchRoutine is NOT exported", "stays loaded", NULL}},
+        {"mcBlockMode=7", 0, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+    };
+    for (const SettingsCase& s : cases) {
+        WriteProfile(s.profile);
+        Child c;
+        RunProbe(&c, "settings");
+        char what[160];
+        _snprintf(what, sizeof what, "settings exit status with profile \"%s\"", s.profile ? s.profile : "(none)");
+        what[sizeof what - 1] = 0;
+        CHECK_EQ(s.exitCode, c.exitCode, what);
+        OutputHas(&c, "settings", s.texts);
+        CHECK(s.profile == NULL || strstr(c.text, "(present)"), "profile file not seen as present:\n%s", c.text);
+    }
+    RemoveProfile();
+}
+
+// Starts the probe's echo server on a service and waits until it listens.
+static bool StartEchoServer(Child* server, const char* args)
+{
+    if (!StartProbe(server, args))
+        return false;
+    if (CHECK(WaitForOutput(server, "listening on 127.0.0.1", LISTEN_MS),
+              "echo-server (%s) did not listen within %d ms; output:\n%s", args, LISTEN_MS, server->text))
+        return true;
+    FinishChild(server, 0);
+    return false;
+}
+
+TEST_CASE(send_reads_back_the_echo_through_the_module)
+{
+    Child server, c;
+    if (!StartEchoServer(&server, "echo-server ravotest6 --once --seconds 60"))
+        return;
+    const char* args = "send 127.0.0.1 ravotest6 hello probe";
+    RunProbe(&c, args);
+    CHECK_EQ(0, c.exitCode, "send exit status");
+    static const char* const texts[] = {"_nettype 2", "_netopen(\"127.0.0.1\", \"ravotest6\", connect)",
+                                        "_netsend(", "-> 11, error code 0", "read: \"hello probe\"",
+                                        "the same as sent", "-> 0 ", "WEP(0)", NULL};
+    OutputHas(&c, args, texts);
+    FinishChild(&server, RUN_MS);
+    CHECK_EQ(0, server.exitCode, "echo-server exit status");
+    static const char* const seen[] = {"received 11 bytes: \"hello probe\"", "echoed 11 bytes",
+                                       "the client closed the connection", NULL};
+    OutputHas(&server, "echo-server", seen);
+}
+
+// The server holds its answer until an urgent byte arrives, so the answer
+// itself shows that the module sent "B" while the probe's read waited.
+TEST_CASE(interrupt_during_a_wait_reaches_the_server_as_an_urgent_byte)
+{
+    Child server, c;
+    if (!StartEchoServer(&server, "echo-server ravotest6 --once --seconds 60 --delay 50000"))
+        return;
+    const char* args = "send 127.0.0.1 ravotest6 cancel me --interrupt-after 50 --timeout 20000";
+    RunProbe(&c, args);
+    CHECK_EQ(0, c.exitCode, "send --interrupt-after exit status");
+    static const char* const texts[] = {"wait: callback phases 1, 2 x", "the module sent the urgent byte \"B\"",
+                                        "read: \"cancel me\"", NULL};
+    OutputHas(&c, args, texts);
+    FinishChild(&server, RUN_MS);
+    static const char* const seen[] = {"urgent byte 'B' received", "echoed 9 bytes", NULL};
+    OutputHas(&server, "echo-server", seen);
+}
+
+// A server that never answers: the probe's callback ends the wait.
+TEST_CASE(send_to_a_silent_server_ends_with_the_probe_timeout)
+{
+    Child server, c;
+    if (!StartEchoServer(&server, "echo-server ravotest6 --once --seconds 60 --delay 50000"))
+        return;
+    const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 300";
+    RunProbe(&c, args);
+    CHECK_EQ(1, c.exitCode, "send to a silent server: exit status");
+    static const char* const texts[] = {"-> -1, error code 10060", "no answer within 300 ms",
+                                        "answer: 0 of 6 bytes", "_netclose(", NULL};
+    OutputHas(&c, args, texts);
+    FinishChild(&server, RUN_MS);
+}
+
+TEST_CASE(failed_opens_exit_with_1_and_are_explained)
+{
+    struct {
+        const char* args;
+        const char* texts[4];
+    } cases[] = {
+        // Nothing listens on ravotest8 in these tests.
+        {"send 127.0.0.1 ravotest8 hello", {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
+        {"open 127.0.0.1 ravotest8", {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
+        {"open 127.0.0.1 no-such-service", {"NET_ERR_SERVICE", "services file", NULL}},
+    };
+    for (int i = 0; i < 3; i++) {
+        Child c;
+        RunProbe(&c, cases[i].args);
+        CHECK_EQ(1, c.exitCode, cases[i].args);
+        OutputHas(&c, cases[i].args, cases[i].texts);
+        CHECK(strstr(c.text, "wait callback") == NULL, "%s: an open failure offered a wait-callback reading:\n%s",
+              cases[i].args, c.text);
+    }
+    Child c;
+    RunProbe(&c, "open 127.0.0.1 ravotest6 --dll no-such-folder\\ravowsok.dll");
+    CHECK_EQ(3, c.exitCode, "open with a missing module: exit status");
+    // --bind asks for mode 2: bound to the local address, nothing to refuse.
+    Child bound;
+    RunProbe(&bound, "open 127.0.0.1 ravotest8 --bind");
+    CHECK_EQ(0, bound.exitCode, "open --bind on a local address: exit status");
+    static const char* const boundTexts[] = {"\"ravotest8\", bind)", "-> socket", "-> 0 ", NULL};
+    OutputHas(&bound, "open --bind", boundTexts);
+}
+
+// Mode 3 with a missing library: the module's message box would wait for a
+// click; the probe reports its text, closes it and goes on.
+TEST_CASE(open_closes_the_settings_message_box_instead_of_hanging)
+{
+    WriteProfile("mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle");
+    Child c;
+    RunProbe(&c, "open 127.0.0.1 ravotest8");
+    CHECK_EQ(1, c.exitCode, "open (refused) under a failing mode 3: exit status");
+    static const char* const texts[] = {
+        "message box \"mcBlockMode Init\"",
+        "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
+        "error code 10061", NULL};
+    OutputHas(&c, "open under mode 3", texts);
+    RemoveProfile();
+}
+
+int main(int argc, char** argv)
+{
+    return RunAllTests(argc, argv);
+}
