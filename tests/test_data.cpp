@@ -3,48 +3,11 @@
 // error codes of every outcome, and the release of the socket library.
 #include "check.h"
 #include "intercept.h"
-#include "peer.h"
-#include "ravo.h"
+#include "session.h"
 #include <stdio.h>
 #include <string.h>
 
 static const char SERVICE[] = "ravotest3";
-static const LONG JUNK = 0x7777;
-
-// One open connection of a case: module, host record, peer and socket.
-struct Session {
-    Ravo r;
-    TestConn conn;
-    Peer peer;
-    LONG s;
-};
-
-static bool Begin(Session* t, PeerMode mode)
-{
-    InitConn(&t->conn);
-    t->s = -1;
-    if (!StartPeer(&t->peer, SERVICE, mode))
-        return false;
-    if (!LoadRavo(&t->r)) {
-        StopPeer(&t->peer);
-        return false;
-    }
-    LONG error = JUNK;
-    t->s = t->r.netopen("127.0.0.1", SERVICE, 0, 0, &error, 0, &t->conn);
-    CHECK(t->s > 0, "open: expected a socket, seen %ld (error %ld)", t->s, error);
-    ClearCallLog();
-    return t->s > 0;
-}
-
-// Closes the socket unless the case already did (s set to -1).
-static void End(Session* t)
-{
-    CHECK(ConnPatternKept(&t->conn), "the host record changed outside the module's five fields");
-    if (t->s > 0)
-        CHECK_EQ(0, t->r.netclose(t->s, 0), "_netclose");
-    UnloadRavo(&t->r);
-    StopPeer(&t->peer);
-}
 
 struct CallOutcome {
     LONG result;
@@ -73,17 +36,10 @@ static bool PeerReceivedSoon(Peer* peer, LONG count)
     return peer->receivedLength >= count;
 }
 
-// The value WSAGetLastError gave the module last.
-static LONG LastErrorRead(void)
-{
-    int at = CallIndex("WSAGetLastError", CallCount("WSAGetLastError"));
-    return at >= 0 ? CallAt(at)->result : -1;
-}
-
 TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
 {
     Session t;
-    if (!Begin(&t, PEER_ECHO))
+    if (!OpenSession(&t, SERVICE, PEER_ECHO, NULL))
         return;
     char sent[300];
     for (int i = 0; i < (int)sizeof sent; i++)
@@ -106,7 +62,7 @@ TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
     CHECK_EQ(sizeof sent, total, "bytes echoed");
     CHECK(memcmp(sent, got, sizeof sent) == 0, "echoed bytes differ from the bytes sent");
     CHECK_EQ(reads, CallCount("recv"), "receives (one per read)");
-    End(&t);
+    CloseSession(&t);
 }
 
 // Passes only the first few bytes to WinSock, as a busy stack may take.
@@ -119,7 +75,7 @@ static int WINAPI SendThreeBytes(SOCKET s, const char* buffer, int length, int f
 TEST_CASE(send_returns_what_the_socket_took_and_zero_when_it_took_nothing)
 {
     Session t;
-    if (!Begin(&t, PEER_COLLECT))
+    if (!OpenSession(&t, SERVICE, PEER_COLLECT, NULL))
         return;
     // A partial send is returned as it is: the module does not loop.
     OverrideCall("send", (void*)SendThreeBytes);
@@ -151,26 +107,26 @@ TEST_CASE(send_returns_what_the_socket_took_and_zero_when_it_took_nothing)
     CHECK(PeerReceivedSoon(&t.peer, 4) && t.peer.receivedLength == 4 && memcmp(t.peer.received, "abc!", 4) == 0,
           "peer received %ld bytes \"%.*s\", expected \"abc!\"", t.peer.receivedLength, (int)t.peer.receivedLength,
           t.peer.received);
-    End(&t);
+    CloseSession(&t);
 }
 
 TEST_CASE(read_after_an_orderly_close_gives_zero_with_error_zero)
 {
     Session t;
-    if (!Begin(&t, PEER_CLOSE))
+    if (!OpenSession(&t, SERVICE, PEER_CLOSE, NULL))
         return;
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not close within 5 s");
     char buffer[16];
     CallOutcome o = Read(&t, buffer, sizeof buffer);
     CHECK(o.result == 0 && o.error == 0, "read after close: expected 0 and error 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(1, CallCount("recv"), "receives");
-    End(&t);
+    CloseSession(&t);
 }
 
 TEST_CASE(read_on_a_reset_connection_gives_the_bare_error)
 {
     Session t;
-    if (!Begin(&t, PEER_RESET))
+    if (!OpenSession(&t, SERVICE, PEER_RESET, NULL))
         return;
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not reset within 5 s");
     char buffer[16];
@@ -189,13 +145,13 @@ TEST_CASE(read_on_a_reset_connection_gives_the_bare_error)
     o = Read(&t, buffer, sizeof buffer);
     CHECK(o.result == -1 && o.error == WSAECONNRESET, "read failing with %d: expected -1 and %d, seen %ld and %ld",
           WSAECONNRESET, WSAECONNRESET, o.result, o.error);
-    End(&t);
+    CloseSession(&t);
 }
 
 TEST_CASE(close_twice_gives_enotsock_without_a_second_release)
 {
     Session t;
-    if (!Begin(&t, PEER_COLLECT))
+    if (!OpenSession(&t, SERVICE, PEER_COLLECT, NULL))
         return;
     CHECK_EQ(0, t.r.netclose(t.s, 0), "first _netclose");
     CHECK_EQ(WSAENOTSOCK, t.r.netclose(t.s, 0), "second _netclose");
@@ -203,13 +159,13 @@ TEST_CASE(close_twice_gives_enotsock_without_a_second_release)
     CHECK_EQ(1, CallCount("WSACleanup"), "WSACleanup calls");
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not see the connection end within 5 s");
     t.s = -1;
-    End(&t);
+    CloseSession(&t);
 }
 
 TEST_CASE(failing_release_gives_minus_one_after_the_socket_was_closed)
 {
     Session t;
-    if (!Begin(&t, PEER_COLLECT))
+    if (!OpenSession(&t, SERVICE, PEER_COLLECT, NULL))
         return;
     InjectFailure("WSACleanup", 1, SOCKET_ERROR, WSANOTINITIALISED);
     CHECK_EQ(-1, t.r.netclose(t.s, 0), "_netclose with a failing WSACleanup");
@@ -219,7 +175,7 @@ TEST_CASE(failing_release_gives_minus_one_after_the_socket_was_closed)
     // The injected failure left WinSock started once more; balance it.
     WSACleanup();
     t.s = -1;
-    End(&t);
+    CloseSession(&t);
 }
 
 int main(int argc, char** argv)

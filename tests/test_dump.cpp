@@ -68,14 +68,7 @@ static bool FreshTrace(const std::string& prefix = "")
 static std::string ReadTrace(void)
 {
     std::string text;
-    FILE* file = fopen("ravodump", "rb");
-    if (!file)
-        return text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    fclose(file);
+    ReadWholeFile("ravodump", &text);
     return text;
 }
 

@@ -9,21 +9,6 @@
 static char workDir[MAX_PATH];
 static char toolPath[MAX_PATH];
 
-// Returns the whole of the file name (empty when it does not exist).
-static std::string ReadWhole(const char* name)
-{
-    std::string text;
-    FILE* file = fopen(name, "rb");
-    if (!file)
-        return text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    fclose(file);
-    return text;
-}
-
 // Replaces the file name with text. Returns false when it cannot.
 static bool WriteWhole(const char* name, const std::string& text)
 {
@@ -116,8 +101,8 @@ static ToolRun RunTool(const char* arguments)
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    run.out = ReadWhole("out.txt");
-    run.err = ReadWhole("err.txt");
+    ReadWholeFile("out.txt", &run.out);
+    ReadWholeFile("err.txt", &run.err);
     return run;
 }
 
@@ -144,7 +129,9 @@ TEST_CASE(UsageErrorsExit2BeforeAnyStep)
         CHECK(run.err.find("dumptool:") != std::string::npos, "dumptool %s: no message, stderr [%s]",
               arguments, run.err.c_str());
     }
-    CHECK_EQ(0, ReadWhole("ravodump").size(), "bytes written by refused runs");
+    std::string written;
+    ReadWholeFile("ravodump", &written);
+    CHECK_EQ(0, written.size(), "bytes written by refused runs");
 }
 
 TEST_CASE(HelpPrintsUsage)
@@ -164,7 +151,8 @@ TEST_CASE(StepsShareCounterAndSuppression)
     ToolRun run = RunTool("--counter 0x20 1 five.bin 1 empty.bin 1 five.bin "
                           "--counter 7 --text quiet 0 five.bin 0 five.bin -1 five.bin 6 five.bin");
     CHECK_EQ(0, run.exitCode, "exit code");
-    std::string seen = ReadWhole("ravodump");
+    std::string seen;
+    ReadWholeFile("ravodump", &seen);
     std::string header = std::string("\n\rDUMP five.bin @ ");
     size_t headerAt = 3 + 3 * 74;
     CHECK(seen.size() > headerAt + header.size() && seen.compare(0, 3, "old") == 0,

@@ -4,25 +4,7 @@
 #include "ravo.h"
 #include "intercept.h"
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-
-static unsigned char* ReadWholeFile(const char* path, long* size)
-{
-    FILE* f = fopen(path, "rb");
-    if (!f)
-        return NULL;
-    fseek(f, 0, SEEK_END);
-    *size = ftell(f);
-    fseek(f, 0, SEEK_SET);
-    unsigned char* data = (unsigned char*)malloc(*size);
-    if (fread(data, 1, *size, f) != (size_t)*size) {
-        free(data);
-        data = NULL;
-    }
-    fclose(f);
-    return data;
-}
 
 // Maps a relative virtual address of the image to an offset in the file.
 static const unsigned char* AtRva(const unsigned char* file, DWORD rva)
@@ -42,19 +24,17 @@ static const IMAGE_NT_HEADERS* Headers(const unsigned char* file)
 
 TEST_CASE(export_table_in_the_file_has_nine_names_at_their_ordinals)
 {
-    long size = 0;
-    unsigned char* file = ReadWholeFile(BuildPath("ravowsok.dll"), &size);
-    if (!CHECK(file != NULL, "cannot read ravowsok.dll"))
+    std::string bytes;
+    if (!CHECK(ReadWholeFile(BuildPath("ravowsok.dll"), &bytes), "cannot read ravowsok.dll"))
         return;
+    const unsigned char* file = (const unsigned char*)bytes.data();
     const IMAGE_NT_HEADERS* nt = Headers(file);
     CHECK_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine, "machine");
     CHECK(nt->FileHeader.Characteristics & IMAGE_FILE_DLL, "not marked as a DLL");
     DWORD exportRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
     const IMAGE_EXPORT_DIRECTORY* exports = (const IMAGE_EXPORT_DIRECTORY*)AtRva(file, exportRva);
-    if (!CHECK(exports != NULL, "no export directory")) {
-        free(file);
+    if (!CHECK(exports != NULL, "no export directory"))
         return;
-    }
     CHECK(strcmp((const char*)AtRva(file, exports->Name), "ravowsok.dll") == 0, "table name: expected ravowsok.dll, seen %s",
           (const char*)AtRva(file, exports->Name));
     CHECK_EQ(1, exports->Base, "ordinal base");
@@ -72,15 +52,14 @@ TEST_CASE(export_table_in_the_file_has_nine_names_at_their_ordinals)
         CHECK_EQ(i + 1, ordinals[i] + exports->Base, name);
         CHECK(functions[ordinals[i]] != 0, "%s has no address", name);
     }
-    free(file);
 }
 
 TEST_CASE(module_imports_kernel32_user32_wsock32_only)
 {
-    long size = 0;
-    unsigned char* file = ReadWholeFile(BuildPath("ravowsok.dll"), &size);
-    if (!CHECK(file != NULL, "cannot read ravowsok.dll"))
+    std::string bytes;
+    if (!CHECK(ReadWholeFile(BuildPath("ravowsok.dll"), &bytes), "cannot read ravowsok.dll"))
         return;
+    const unsigned char* file = (const unsigned char*)bytes.data();
     DWORD importRva = Headers(file)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     int count = 0;
     for (const IMAGE_IMPORT_DESCRIPTOR* d = (const IMAGE_IMPORT_DESCRIPTOR*)AtRva(file, importRva); d->Name; d++) {
@@ -90,8 +69,7 @@ TEST_CASE(module_imports_kernel32_user32_wsock32_only)
         count++;
     }
     CHECK_EQ(3, count, "imported libraries");
-    CHECK(size <= 16384, "module is %ld bytes, more than 16 KiB", size);
-    free(file);
+    CHECK(bytes.size() <= 16384, "module is %u bytes, more than 16 KiB", (unsigned)bytes.size());
 }
 
 // The classic template, word by word: header, then two items, each aligned

@@ -21,13 +21,6 @@ static OpenResult Open(Ravo* r, const char* host, const char* service, LONG mode
     return result;
 }
 
-// The error the module read from WSAGetLastError at its last failure.
-static LONG LastErrorRead(void)
-{
-    int at = CallIndex("WSAGetLastError", CallCount("WSAGetLastError"));
-    return at >= 0 ? CallAt(at)->result : -1;
-}
-
 // True when closesocket was called on the socket that socket() returned,
 // after the error had been read.
 static bool ClosedAfterErrorRead(void)

@@ -4,22 +4,12 @@
 // on an idle turn.
 #include "check.h"
 #include "intercept.h"
-#include "peer.h"
-#include "ravo.h"
+#include "session.h"
 #include <string.h>
 
 static const char SERVICE[] = "ravotest2";
-static const LONG JUNK = 0x7777;
 static const char USER_IDLE_PROFILE[] = "mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle";
 enum { MAX_TURNS = 256, WATCHDOG_MS = 10000, TEST_MESSAGE = WM_USER + 1 };
-
-// One open connection of a case: module, host record, peer and socket.
-struct Session {
-    Ravo r;
-    TestConn conn;
-    Peer peer;
-    LONG s;
-};
 
 // What the scripted callback does on its turns (1-based), and what it saw.
 static Session* active;
@@ -130,43 +120,25 @@ static void ResetScript(void)
     waitStarted = 0;
 }
 
-// Starts a peer, loads the module with the profile given (NULL: none) and
-// opens a connection; the call log starts empty after the open.
+// Loads the module with the profile given (NULL: none) into a new session
+// whose polls and calls the script watches.
 static bool Begin(Session* t, const char* profile, PeerMode mode, const char* reply)
 {
     ResetScript();
     WriteProfile(profile);
-    InitConn(&t->conn);
-    t->s = -1;
-    if (!StartPeer(&t->peer, SERVICE, mode))
+    if (!OpenSession(t, SERVICE, mode, reply))
         return false;
-    if (reply) {
-        strcpy(t->peer.reply, reply);
-        t->peer.replyLength = (int)strlen(reply);
-    }
-    if (!LoadRavo(&t->r)) {
-        StopPeer(&t->peer);
-        return false;
-    }
-    LONG error = JUNK;
-    t->s = t->r.netopen("127.0.0.1", SERVICE, 0, 0, &error, 0, &t->conn);
-    CHECK(t->s > 0, "open: expected a socket, seen %ld (error %ld)", t->s, error);
+    t->wepBeforeUnload = true;
     active = t;
     SetCallObserver(ObserveCall);
     OverrideCall("select", (void*)SelectNotReadyAtFirst);
-    ClearCallLog();
-    return t->s > 0;
+    return true;
 }
 
 static void End(Session* t)
 {
-    CHECK(ConnPatternKept(&t->conn), "the host record changed outside the module's five fields");
-    if (t->s > 0)
-        CHECK_EQ(0, t->r.netclose(t->s, 0), "_netclose");
-    t->r.wep(0);
-    UnloadRavo(&t->r);
+    CloseSession(t);
     RemoveProfile();
-    StopPeer(&t->peer);
     active = NULL;
 }
 

@@ -68,3 +68,18 @@ int RunAllTests(int argc, char** argv)
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 && passed > 0 ? 0 : 1;
 }
+
+bool ReadWholeFile(const char* path, std::string* out)
+{
+    out->clear();
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return false;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        out->append(chunk, got);
+    bool ok = !ferror(file);
+    fclose(file);
+    return ok;
+}

@@ -3,6 +3,7 @@
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
+#include <string>
 
 typedef void (*TestFunc)(void);
 
@@ -42,3 +43,7 @@ int RunAllTests(int argc, char** argv);
 
 // Failed checks in the case now running; lets a case stop early.
 int FailuresInCurrentCase(void);
+
+// Puts the whole file at path in out (empty when it cannot be opened).
+// Returns false when the file cannot be opened or read to its end.
+bool ReadWholeFile(const char* path, std::string* out);

@@ -247,6 +247,12 @@ int CallIndex(const char* name, int nth)
     return -1;
 }
 
+LONG LastErrorRead(void)
+{
+    int at = CallIndex("WSAGetLastError", CallCount("WSAGetLastError"));
+    return at >= 0 ? CallAt(at)->result : -1;
+}
+
 const char* CallLogText(void)
 {
     static char text[LOG_TEXT_SIZE];

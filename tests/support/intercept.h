@@ -25,6 +25,8 @@ const CallRecord* CallAt(int index);
 int CallCount(const char* name);
 // Index in the log of the nth (1-based) call of name, or -1.
 int CallIndex(const char* name, int nth);
+// The value WSAGetLastError gave the module at its last logged call, or -1.
+LONG LastErrorRead(void);
 // The names of the calls logged, separated by spaces (for messages).
 const char* CallLogText(void);
 // Stop logging when false (long soaks); counters still run.

@@ -1,0 +1,38 @@
+// The session behind session.h.
+#include "session.h"
+#include "check.h"
+#include "intercept.h"
+#include <string.h>
+
+bool OpenSession(Session* t, const char* service, PeerMode mode, const char* reply)
+{
+    InitConn(&t->conn);
+    t->s = -1;
+    t->wepBeforeUnload = false;
+    if (!StartPeer(&t->peer, service, mode))
+        return false;
+    if (reply) {
+        strcpy(t->peer.reply, reply);
+        t->peer.replyLength = (int)strlen(reply);
+    }
+    if (!LoadRavo(&t->r)) {
+        StopPeer(&t->peer);
+        return false;
+    }
+    LONG error = JUNK;
+    t->s = t->r.netopen("127.0.0.1", service, 0, 0, &error, 0, &t->conn);
+    CHECK(t->s > 0, "open: expected a socket, seen %ld (error %ld)", t->s, error);
+    ClearCallLog();
+    return t->s > 0;
+}
+
+void CloseSession(Session* t)
+{
+    CHECK(ConnPatternKept(&t->conn), "the host record changed outside the module's five fields");
+    if (t->s > 0)
+        CHECK_EQ(0, t->r.netclose(t->s, 0), "_netclose");
+    if (t->wepBeforeUnload)
+        t->r.wep(0);
+    UnloadRavo(&t->r);
+    StopPeer(&t->peer);
+}
