@@ -1,16 +1,12 @@
 // The three contenders' connections and their one send and one receive:
 // the module's exports, the hand-written floor, and plain blocking calls.
 #include "bench.h"
+#include "ravowsok_host.h"
 #include <stdio.h>
 #include <string.h>
 
 const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain"};
 
-typedef LONG(__stdcall* NetOpenFn)(const char* host, const char* service, LONG mode, LONG reserved1,
-                                    LONG* errorCode, LONG reserved2, void* conn);
-typedef LONG(__stdcall* NetSendFn)(LONG s, const char* buffer, LONG length, LONG* errorCode, void* conn);
-typedef LONG(__stdcall* NetReadFn)(LONG s, char* buffer, LONG size, LONG* errorCode, void* conn);
-typedef LONG(__stdcall* NetCloseFn)(LONG s, LONG reserved);
 
 static HMODULE module;
 static NetOpenFn netopen;

@@ -10,24 +10,18 @@
 // A watchdog thread backs this up, bounds _netopen (whose connect blocks
 // inside the socket library) and closes the module's settings message box.
 #include "probe.h"
+#include "ravowsok_host.h"
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-typedef LONG(__stdcall* HostWaitCallback)(LONG phase);
-typedef LONG(__stdcall* NetOpenFn)(const char*, const char*, LONG, LONG, LONG*, LONG, void*);
-typedef LONG(__stdcall* NetSendFn)(LONG, const char*, LONG, LONG*, void*);
-typedef LONG(__stdcall* NetReadFn)(LONG, char*, LONG, LONG*, void*);
-typedef LONG(__stdcall* NetCloseFn)(LONG, LONG);
-typedef LONG(__stdcall* NetTypeFn)(void);
-typedef LONG(__stdcall* WepFn)(LONG);
 
 // The host's connection record: 256 bytes of which the module owns five
 // fields at fixed offsets.
 struct HostConn {
     BYTE head[116];
     volatile LONG interruptRequest;  // 116
-    HostWaitCallback waitCallback;   // 120
+    WaitCallbackFn waitCallback;     // 120
     HHOOK keyboardHook;              // 124
     HHOOK mouseHook;                 // 128
     BYTE middle[12];

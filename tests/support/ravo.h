@@ -4,15 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-typedef LONG(__stdcall* NetOpenFn)(const char* host, const char* service, LONG mode, LONG reserved1,
-                                    LONG* errorCode, LONG reserved2, void* conn);
-typedef LONG(__stdcall* NetSendFn)(LONG s, const char* buffer, LONG length, LONG* errorCode, void* conn);
-typedef LONG(__stdcall* NetReadFn)(LONG s, char* buffer, LONG size, LONG* errorCode, void* conn);
-typedef LONG(__stdcall* NetCloseFn)(LONG s, LONG reserved);
-typedef LONG(__stdcall* NetTypeFn)(void);
-typedef LONG(__stdcall* WepFn)(LONG reserved);
-typedef LRESULT(__stdcall* HookProcFn)(int code, WPARAM wParam, LPARAM lParam);
-typedef BOOL(__stdcall* BlockingHookFn)(void);
+#include "ravowsok_host.h"
 
 struct Ravo {
     HMODULE dll;
@@ -51,7 +43,6 @@ enum {
 struct TestConn {
     unsigned char bytes[CONN_SIZE];
 };
-typedef LONG(__stdcall* WaitCallbackFn)(LONG phase);
 
 // Fills the record with a pattern and sets the five fields to 0.
 void InitConn(TestConn* conn);
