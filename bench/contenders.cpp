@@ -1,7 +1,7 @@
 // The three contenders' connections and their one send and one receive:
 // the module's exports, the hand-written floor, and plain blocking calls.
 #include "bench.h"
-#include "ravowsok_host.h"
+#include "ravowsok.h"
 #include <stdio.h>
 #include <string.h>
 

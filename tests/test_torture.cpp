@@ -99,10 +99,10 @@ static void RunSequence(Ravo* r, TestConn* conn, const Fault* fault, int stepSta
 
         stepStart[STEP_READ] = CallLogSize();
         o->stepsRun = 3;
-        SetConnField(conn, CONN_INTERRUPT, 1);
+        SetConnField(conn, CONN_INTERRUPT_REQUEST, 1);
         BoundWait(o->socket);
         o->got = r->netread(o->socket, o->reply, sizeof o->reply - 1, &o->readError, conn);
-        o->interruptLeft = ConnField(conn, CONN_INTERRUPT);
+        o->interruptLeft = ConnField(conn, CONN_INTERRUPT_REQUEST);
         waitSocket = INVALID_SOCKET;
 
         stepStart[STEP_CLOSE] = CallLogSize();

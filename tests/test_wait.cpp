@@ -65,7 +65,7 @@ static LONG __stdcall ScriptedCallback(LONG phase)
     if (turn == goOnTurn)
         SetEvent(active->peer.go);
     if (turn == interruptOnTurn)
-        SetConnField(&active->conn, CONN_INTERRUPT, 1);
+        SetConnField(&active->conn, CONN_INTERRUPT_REQUEST, 1);
     if (turn == clearOnTurn)
         SetConnCallback(&active->conn, NULL);
     return turn < 32 && (zeroOnTurns & (1u << turn)) ? 0 : 1;
@@ -422,13 +422,13 @@ TEST_CASE(interrupt_is_sent_once_while_waiting_and_never_on_a_ready_socket)
     if (!Begin(&t, NULL, PEER_REPLY_ON_EVENT, "late"))
         return;
     // Set before a read that has to wait: sent on the first idle turn.
-    SetConnField(&t.conn, CONN_INTERRUPT, 1);
+    SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 1);
     goAfterSelects = 3;
     char buffer[64];
     CallOutcome o = Read(&t, buffer, sizeof buffer);
     CHECK(o.result == 4 && strcmp(buffer, "late") == 0, "read: expected 4 \"late\", seen %ld \"%s\" (error %ld)",
           o.result, buffer, o.error);
-    CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT), "interruptRequest after the wait");
+    CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after the wait");
     CHECK_EQ(1, SendsWithFlags(MSG_OOB), "urgent sends");
     int urgent = CallIndex("send", 1);
     CHECK(urgent > CallIndex("select", 1) && urgent < CallIndex("select", 2),
@@ -446,7 +446,7 @@ TEST_CASE(interrupt_is_sent_once_while_waiting_and_never_on_a_ready_socket)
     notReadyPolls = 3;
     o = Send(&t, "x");
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and 0, seen %ld and %ld", o.result, o.error);
-    CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT), "interruptRequest after the wait");
+    CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after the wait");
     CHECK_EQ(1, SendsWithFlags(MSG_OOB), "urgent sends");
     urgent = CallIndex("send", 1);
     CHECK(callbackCalls >= 2 && urgent > logAtCall[0] && urgent < logAtCall[1],
@@ -458,13 +458,13 @@ TEST_CASE(interrupt_is_sent_once_while_waiting_and_never_on_a_ready_socket)
     // Set before a call on a ready socket: nothing is sent, the field stays.
     ClearCallLog();
     SetConnCallback(&t.conn, NULL);
-    SetConnField(&t.conn, CONN_INTERRUPT, 1);
+    SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 1);
     o = Send(&t, "y");
     CHECK(o.result == 1, "send on a ready socket: expected 1, seen %ld (error %ld)", o.result, o.error);
     CHECK_EQ(0, SendsWithFlags(MSG_OOB), "urgent sends on a ready socket");
     CHECK_EQ(0, CallCount("ioctlsocket"), "mode switches on a ready socket");
-    CHECK_EQ(1, ConnField(&t.conn, CONN_INTERRUPT), "interruptRequest after a ready call");
-    SetConnField(&t.conn, CONN_INTERRUPT, 0);
+    CHECK_EQ(1, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after a ready call");
+    SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 0);
     End(&t);
     CHECK_EQ(2, t.peer.urgentCount, "urgent bytes the peer received in all");
 }

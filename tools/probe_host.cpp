@@ -10,7 +10,7 @@
 // A watchdog thread backs this up, bounds _netopen (whose connect blocks
 // inside the socket library) and closes the module's settings message box.
 #include "probe.h"
-#include "ravowsok_host.h"
+#include "ravowsok.h"
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,7 +21,7 @@
 struct HostConn {
     BYTE head[116];
     volatile LONG interruptRequest;  // 116
-    WaitCallbackFn waitCallback;     // 120
+    RavoWaitCallback waitCallback;     // 120
     HHOOK keyboardHook;              // 124
     HHOOK mouseHook;                 // 128
     BYTE middle[12];

@@ -13,14 +13,14 @@ extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD, LPVOID)
 }
 
 // _nettype (8): the kind number of this transport, always 2.
-extern "C" LONG __stdcall _nettype(void)
+extern "C" long __stdcall _nettype(void)
 {
     return 2;
 }
 
 // WEP (3): exit procedure, the host's last call. Frees the user idle
 // routine's library when one is in use; returns 1.
-extern "C" LONG __stdcall WEP(LONG)
+extern "C" long __stdcall WEP(long)
 {
     if (moduleState.blockMode == BLOCK_MODE_USER && moduleState.settingsLoaded == 1)
         FreeLibrary(moduleState.userDll);

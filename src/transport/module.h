@@ -5,43 +5,29 @@
 #include <windows.h>
 #include <stddef.h>
 
-// Every failure reaches the host as one integer: the socket library's error
-// number plus an offset that names the stage that failed. Connect, bind,
-// send, receive and close errors carry no offset.
-enum {
-    NET_ERR_STARTUP  = 150,  // WSAStartup returned non-zero (returned value + 150)
-    NET_ERR_SELECT   = 150,  // the readiness poll failed
-    NET_ERR_SERVICE  = 300,  // getservbyname found no entry
-    NET_ERR_HOST     = 450,  // gethostbyname found no entry
-    NET_ERR_SOCKET   = 600,  // socket creation failed
-    NET_ERR_NONBLOCK = 750,  // switching to non-blocking mode failed
-    NET_ERR_SOCKOPT  = 900,  // SO_DEBUG refused with anything but WSAENOPROTOOPT
-};
+// The contract with the host (exports, record offsets, error-code offsets,
+// phases, block modes) is declared once, in the public header.
+#include "ravowsok.h"
 
-// A wait result above this is an error code; at or below it the call goes on.
-enum { WAIT_RESULT_ERROR_ABOVE = 20 };
-
-enum { NET_OPEN_BIND = 2 };
-
-typedef LONG(__stdcall *WaitCallback)(LONG phase);
 typedef void (*IdleRoutine)(void);
 
 // The host's connection record. Only these five fields belong to the module;
 // their byte offsets are part of the interface, the rest is the host's.
 struct ConnBlock {
     BYTE hostOwnedHead[116];
-    LONG interruptRequest;      // 116: host asks for the urgent byte
-    WaitCallback waitCallback;  // 120: host's wait callback, or 0
+    LONG interruptRequest;          // 116: host asks for the urgent byte
+    RavoWaitCallback waitCallback;  // 120: host's wait callback, or 0
     HHOOK keyboardHook;         // 124: written while keyboard input is blocked
     HHOOK mouseHook;            // 128: written while mouse input is blocked
     BYTE hostOwnedMiddle[12];
     LONG sockOptRefused;        // 144: set when SO_DEBUG is unsupported
 };
-static_assert(offsetof(ConnBlock, interruptRequest) == 116, "ConnBlock layout");
-static_assert(offsetof(ConnBlock, waitCallback) == 120, "ConnBlock layout");
-static_assert(offsetof(ConnBlock, keyboardHook) == 124, "ConnBlock layout");
-static_assert(offsetof(ConnBlock, mouseHook) == 128, "ConnBlock layout");
-static_assert(offsetof(ConnBlock, sockOptRefused) == 144, "ConnBlock layout");
+static_assert(offsetof(ConnBlock, interruptRequest) == CONN_INTERRUPT_REQUEST, "ConnBlock layout");
+static_assert(offsetof(ConnBlock, waitCallback) == CONN_WAIT_CALLBACK, "ConnBlock layout");
+static_assert(offsetof(ConnBlock, keyboardHook) == CONN_KEYBOARD_HOOK, "ConnBlock layout");
+static_assert(offsetof(ConnBlock, mouseHook) == CONN_MOUSE_HOOK, "ConnBlock layout");
+static_assert(offsetof(ConnBlock, sockOptRefused) == CONN_SOCKOPT_REFUSED, "ConnBlock layout");
+static_assert(sizeof(ConnBlock) == CONN_BLOCK_MIN_SIZE, "ConnBlock size");
 
 // Module-wide state: zeroed at load, written at attach, by the first
 // _netopen that starts the socket library, and by the first wait.

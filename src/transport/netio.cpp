@@ -6,9 +6,11 @@
 // _netsend (7): sends once. Returns the bytes the socket took, 0 when it
 // could take nothing just now (error code 0), or -1 with the wait's code or
 // the bare socket error. *errorCode is always written.
-extern "C" LONG __stdcall _netsend(SOCKET s, const char* buffer, LONG length, LONG* errorCode,
-                                   ConnBlock* conn)
+extern "C" long __stdcall _netsend(long socketValue, const char* buffer, long length, long* errorCode,
+                                   void* hostRecord)
 {
+    SOCKET s = (SOCKET)socketValue;
+    ConnBlock* conn = (ConnBlock*)hostRecord;
     *errorCode = 0;
     LONG waited = WaitForSocket(s, NET_WAIT_WRITE, conn);
     if (waited > WAIT_RESULT_ERROR_ABOVE) {
@@ -28,9 +30,11 @@ extern "C" LONG __stdcall _netsend(SOCKET s, const char* buffer, LONG length, LO
 // _netread (6): receives once. Returns the bytes received, 0 when the peer
 // closed the connection, or -1 with the wait's code or the bare socket
 // error. *errorCode is always written.
-extern "C" LONG __stdcall _netread(SOCKET s, char* buffer, LONG size, LONG* errorCode,
-                                   ConnBlock* conn)
+extern "C" long __stdcall _netread(long socketValue, char* buffer, long size, long* errorCode,
+                                   void* hostRecord)
 {
+    SOCKET s = (SOCKET)socketValue;
+    ConnBlock* conn = (ConnBlock*)hostRecord;
     *errorCode = 0;
     LONG waited = WaitForSocket(s, NET_WAIT_READ, conn);
     if (waited > WAIT_RESULT_ERROR_ABOVE) {
@@ -48,9 +52,9 @@ extern "C" LONG __stdcall _netread(SOCKET s, char* buffer, LONG size, LONG* erro
 // _netclose (4): closes the socket and releases the socket library started
 // by _netopen. Returns 0, the socket library's error when the socket cannot
 // be closed (the library stays started), or -1 when the release failed.
-extern "C" LONG __stdcall _netclose(SOCKET s, LONG)
+extern "C" long __stdcall _netclose(long socketValue, long)
 {
-    if (closesocket(s) == SOCKET_ERROR)
+    if (closesocket((SOCKET)socketValue) == SOCKET_ERROR)
         return WSAGetLastError();
     return WSACleanup();  // 0, or SOCKET_ERROR (-1) when the release failed
 }

@@ -7,7 +7,7 @@ enum { WINSOCK_VERSION_1_1 = 0x0101, PEER_ADDRESS_SIZE = 16 };
 
 // mcWSAHook (9): the socket library calls this while a blocking look-up is
 // pending. It retrieves no message, so nothing runs nested; returns 1.
-extern "C" BOOL __stdcall mcWSAHook(void)
+extern "C" int __stdcall mcWSAHook(void)
 {
     return TRUE;
 }
@@ -37,9 +37,10 @@ static void RestoreBlockingHook(void)
 // NET_OPEN_BIND, bound to) the host and service given. Returns the socket,
 // or -1 with the stage's error code in *errorCode, which is written only on
 // failure. The socket library stays started either way.
-extern "C" LONG __stdcall _netopen(const char* hostName, const char* serviceName, LONG mode,
-                                   LONG, LONG* errorCode, LONG, ConnBlock* conn)
+extern "C" long __stdcall _netopen(const char* hostName, const char* serviceName, long mode,
+                                   long, long* errorCode, long, void* hostRecord)
 {
+    ConnBlock* conn = (ConnBlock*)hostRecord;
     WSADATA wsaData;
     int started = WSAStartup(WINSOCK_VERSION_1_1, &wsaData);
     if (started != 0)

@@ -11,7 +11,7 @@ static void Beep(void)
 // KybdBlockProc (1): discards every keyboard message and beeps unless bit 15
 // of the key information is set. That is the top bit of the repeat count,
 // not the key-up flag, so a key release beeps like the press. Returns 1.
-extern "C" LRESULT __stdcall KybdBlockProc(int, WPARAM, LPARAM keyInfo)
+extern "C" long __stdcall KybdBlockProc(int, unsigned int, long keyInfo)
 {
     if (!(keyInfo & KEY_REPEAT_TOP_BIT))
         Beep();
@@ -20,7 +20,7 @@ extern "C" LRESULT __stdcall KybdBlockProc(int, WPARAM, LPARAM keyInfo)
 
 // MouseBlockProc (2): discards every mouse message; beeps on button presses
 // and double-clicks, stays silent on releases, moves and the rest. Returns 1.
-extern "C" LRESULT __stdcall MouseBlockProc(int, WPARAM message, LPARAM)
+extern "C" long __stdcall MouseBlockProc(int, unsigned int message, long)
 {
     switch (message) {
     case WM_LBUTTONDOWN:

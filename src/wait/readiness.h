@@ -2,9 +2,6 @@
 #pragma once
 #include "../transport/module.h"
 
-enum { NET_WAIT_WRITE = 1, NET_WAIT_READ = 2 };
-enum { WAIT_PHASE_END = 0, WAIT_PHASE_FIRST = 1, WAIT_PHASE_AGAIN = 2 };
-
 // Polls once for 10 microseconds. Returns 1 ready, 0 not ready, or the
 // socket library's error + NET_ERR_SELECT when select fails.
 LONG PollSocket(SOCKET s, LONG direction);

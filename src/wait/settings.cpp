@@ -3,8 +3,8 @@
 #include "settings.h"
 #include "../transport/module.h"
 
-static const char PROFILE_FILE[] = "quorvane.ini";
-static const char PROFILE_SECTION[] = "Environment";
+static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
+static const char PROFILE_SECTION[] = RAVO_PROFILE_SECTION;
 enum { USER_NAME_SIZE = 50, MESSAGE_SIZE = 200 };
 
 void IdleNothing(void)
@@ -40,8 +40,8 @@ static void LoadUserIdleRoutine(void)
 {
     char dllName[USER_NAME_SIZE];
     char funcName[USER_NAME_SIZE];
-    GetPrivateProfileStringA(PROFILE_SECTION, "mcUserDll", "", dllName, sizeof dllName, PROFILE_FILE);
-    GetPrivateProfileStringA(PROFILE_SECTION, "mcUserFunc", "", funcName, sizeof funcName, PROFILE_FILE);
+    GetPrivateProfileStringA(PROFILE_SECTION, RAVO_KEY_USER_DLL, "", dllName, sizeof dllName, PROFILE_FILE);
+    GetPrivateProfileStringA(PROFILE_SECTION, RAVO_KEY_USER_FUNC, "", funcName, sizeof funcName, PROFILE_FILE);
 
     moduleState.userDll = LoadLibraryA(dllName);
     if ((UINT_PTR)moduleState.userDll > 32) {
@@ -60,8 +60,8 @@ static void LoadUserIdleRoutine(void)
 
 void LoadBlockSettings(void)
 {
-    moduleState.useBlockingHook = (LONG)GetPrivateProfileIntA(PROFILE_SECTION, "mcHook", 0, PROFILE_FILE);
-    moduleState.blockMode = (LONG)GetPrivateProfileIntA(PROFILE_SECTION, "mcBlockMode", 0, PROFILE_FILE);
+    moduleState.useBlockingHook = (LONG)GetPrivateProfileIntA(PROFILE_SECTION, RAVO_KEY_HOOK, 0, PROFILE_FILE);
+    moduleState.blockMode = (LONG)GetPrivateProfileIntA(PROFILE_SECTION, RAVO_KEY_BLOCK_MODE, 0, PROFILE_FILE);
 
     switch (moduleState.blockMode) {
     case BLOCK_MODE_QUIET:

@@ -18,24 +18,14 @@ const char* BuildPath(const char* fileName)
     return out;
 }
 
-template <typename T> static bool Resolve(HMODULE dll, const char* name, T* out)
-{
-    *out = (T)(void*)GetProcAddress(dll, name);
-    return CHECK(*out != NULL, "export %s missing from ravowsok.dll", name);
-}
-
 bool LoadRavo(Ravo* r)
 {
     memset(r, 0, sizeof *r);
     r->dll = LoadLibraryA(BuildPath("ravowsok.dll"));
     if (!CHECK(r->dll != NULL, "LoadLibrary(%s) failed: error %lu", BuildPath("ravowsok.dll"), GetLastError()))
         return false;
-    bool ok = Resolve(r->dll, "_netopen", &r->netopen) & Resolve(r->dll, "_netsend", &r->netsend) &
-              Resolve(r->dll, "_netread", &r->netread) & Resolve(r->dll, "_netclose", &r->netclose) &
-              Resolve(r->dll, "_nettype", &r->nettype) & Resolve(r->dll, "WEP", &r->wep) &
-              Resolve(r->dll, "KybdBlockProc", &r->kybdBlockProc) &
-              Resolve(r->dll, "MouseBlockProc", &r->mouseBlockProc) &
-              Resolve(r->dll, "mcWSAHook", &r->mcWSAHook);
+    char problem[512];
+    bool ok = CHECK(ResolveRavoExports(r->dll, r, problem, sizeof problem) == 0, "ravowsok.dll: %s", problem);
     InterceptModule(r->dll);
     return ok;
 }
@@ -55,15 +45,15 @@ static const unsigned char CONN_PATTERN = 0xA5;
 
 static bool IsModuleField(int offset)
 {
-    return (offset >= CONN_INTERRUPT && offset < CONN_MOUSE_HOOK + 4) ||
+    return (offset >= CONN_INTERRUPT_REQUEST && offset < CONN_MOUSE_HOOK + 4) ||
            (offset >= CONN_SOCKOPT_REFUSED && offset < CONN_SOCKOPT_REFUSED + 4);
 }
 
 void InitConn(TestConn* conn)
 {
     memset(conn->bytes, CONN_PATTERN, sizeof conn->bytes);
-    SetConnField(conn, CONN_INTERRUPT, 0);
-    SetConnField(conn, CONN_CALLBACK, 0);
+    SetConnField(conn, CONN_INTERRUPT_REQUEST, 0);
+    SetConnField(conn, CONN_WAIT_CALLBACK, 0);
     SetConnField(conn, CONN_KEYBOARD_HOOK, 0);
     SetConnField(conn, CONN_MOUSE_HOOK, 0);
     SetConnField(conn, CONN_SOCKOPT_REFUSED, 0);
@@ -81,9 +71,9 @@ void SetConnField(TestConn* conn, int offset, LONG value)
     memcpy(conn->bytes + offset, &value, 4);
 }
 
-void SetConnCallback(TestConn* conn, WaitCallbackFn callback)
+void SetConnCallback(TestConn* conn, RavoWaitCallback callback)
 {
-    SetConnField(conn, CONN_CALLBACK, (LONG)callback);
+    SetConnField(conn, CONN_WAIT_CALLBACK, (LONG)callback);
 }
 
 bool ConnPatternKept(const TestConn* conn)

@@ -4,19 +4,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "ravowsok_host.h"
+#include "exports.h"
 
-struct Ravo {
+struct Ravo : RavoExports {
     HMODULE dll;
-    NetOpenFn netopen;
-    NetSendFn netsend;
-    NetReadFn netread;
-    NetCloseFn netclose;
-    NetTypeFn nettype;
-    WepFn wep;
-    HookProcFn kybdBlockProc;
-    HookProcFn mouseBlockProc;
-    BlockingHookFn mcWSAHook;
 };
 
 // Full path of a file in the build folder (beside the test program).
@@ -31,15 +22,8 @@ bool LoadRavo(Ravo* r);
 void UnloadRavo(Ravo* r);
 
 // The host's connection record as the tests see it: 256 bytes whose five
-// module fields sit at fixed offsets.
-enum {
-    CONN_INTERRUPT = 116,
-    CONN_CALLBACK = 120,
-    CONN_KEYBOARD_HOOK = 124,
-    CONN_MOUSE_HOOK = 128,
-    CONN_SOCKOPT_REFUSED = 144,
-    CONN_SIZE = 256,
-};
+// module fields sit at the offsets of ravowsok.h.
+enum { CONN_SIZE = 256 };
 struct TestConn {
     unsigned char bytes[CONN_SIZE];
 };
@@ -48,7 +32,7 @@ struct TestConn {
 void InitConn(TestConn* conn);
 LONG ConnField(const TestConn* conn, int offset);
 void SetConnField(TestConn* conn, int offset, LONG value);
-void SetConnCallback(TestConn* conn, WaitCallbackFn callback);
+void SetConnCallback(TestConn* conn, RavoWaitCallback callback);
 // True when every byte outside the five fields still holds the pattern.
 bool ConnPatternKept(const TestConn* conn);
 
