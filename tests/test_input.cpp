@@ -22,10 +22,12 @@ static const char REPLY[] = "input: done";
 // --- The host's window: counts the input messages that reach it ----------
 
 struct WindowSeen {
-    int keyDown, keyUp, chars, leftDown, leftUp, leftDouble, moves;
+    int keyDown, keyUp, chars, leftDown, leftUp, leftDouble, moves, timers;
 };
 static WindowSeen seenInWait, seenAfter;
 static WindowSeen* seen = &seenAfter;
+static HANDLE ticksArrived;  // set when the window got ticksWanted timer ticks in a wait
+static int ticksWanted;
 
 static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -37,6 +39,10 @@ static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     case WM_LBUTTONUP: seen->leftUp++; break;
     case WM_LBUTTONDBLCLK: seen->leftDouble++; break;
     case WM_MOUSEMOVE: seen->moves++; break;
+    case WM_TIMER:
+        if (++seen->timers == ticksWanted && seen == &seenInWait)
+            SetEvent(ticksArrived);
+        break;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -235,16 +241,19 @@ struct InputPlan {
     int count;
     bool sent;
     bool taken;
+    bool afterTicks;  // send only once the window got ticksWanted timer ticks
 };
 
-// The input thread: waits until the hooks are in, sends the input, waits
+// The input thread: waits until the hooks are in (and the ticks, when the
+// plan asks for them), sends the input, waits
 // until the waiting thread has retrieved the last of it, then lets the
 // peer answer so that the read ends. The peer is released on every way
 // out, so the read always ends.
 static DWORD WINAPI InputThread(LPVOID arg)
 {
     InputPlan* plan = (InputPlan*)arg;
-    if (WaitForSingleObject(hooked, STEP_MS) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(hooked, STEP_MS) == WAIT_OBJECT_0 &&
+        (!plan->afterTicks || WaitForSingleObject(ticksArrived, STEP_MS) == WAIT_OBJECT_0)) {
         plan->sent = SendInput(plan->count, plan->inputs, sizeof(INPUT)) == (UINT)plan->count;
         plan->taken = plan->sent && WaitForSingleObject(inputTaken, STEP_MS) == WAIT_OBJECT_0;
     }
@@ -290,7 +299,7 @@ static bool ReadDuringInput(InputPlan* plan, WaitResult* w, void (*afterWait)(vo
         ok = CHECK(WaitForSingleObject(thread, STEP_MS) == WAIT_OBJECT_0, "the input thread did not end");
         CloseHandle(thread);
         CHECK_EQ((LONG)sizeof REPLY - 1, w->got, "_netread result after the input");
-        ok = CHECK(plan->sent, "the input was not sent: the hooks were not seen within %d ms, or SendInput failed",
+        ok = CHECK(plan->sent, "the input was not sent: the hooks (or the timer ticks awaited) were not seen within %d ms, or SendInput failed",
                    STEP_MS) && ok;
         ok = CHECK(plan->taken, "the waiting thread did not retrieve the last input within %d ms; probed %ld messages",
                    STEP_MS, probedCount) && ok;
@@ -314,6 +323,7 @@ static bool SetUp(void)
     if (!hooked) {
         hooked = CreateEventA(NULL, TRUE, FALSE, NULL);
         inputTaken = CreateEventA(NULL, TRUE, FALSE, NULL);
+        ticksArrived = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     if (!StartPeer(&peer, "ravotest1", PEER_REPLY_ON_EVENT))
         return false;
@@ -348,7 +358,7 @@ TEST_CASE(a_key_press_during_the_wait_beeps_twice_and_reaches_no_window)
 {
     if (!SetUp())
         return;
-    InputPlan plan = {{Key('A', false), Key('A', true)}, 2, false, false};
+    InputPlan plan = {{Key('A', false), Key('A', true)}, 2, false, false, false};
     AwaitKeyUps(1);
     WaitResult w;
     if (ReadDuringInput(&plan, &w, NULL)) {
@@ -366,7 +376,7 @@ TEST_CASE(a_left_click_during_the_wait_beeps_once_on_the_press)
     if (!SetUp())
         return;
     POINT p = InWindow(-60, -40);
-    InputPlan plan = {{MouseAt(p, MOUSEEVENTF_LEFTDOWN), MouseAt(p, MOUSEEVENTF_LEFTUP)}, 2, false, false};
+    InputPlan plan = {{MouseAt(p, MOUSEEVENTF_LEFTDOWN), MouseAt(p, MOUSEEVENTF_LEFTUP)}, 2, false, false, false};
     AwaitMouse(WM_LBUTTONUP, 1);
     WaitResult w;
     if (ReadDuringInput(&plan, &w, NULL)) {
@@ -388,7 +398,7 @@ TEST_CASE(a_double_click_during_the_wait_beeps_on_the_double_click_message_too)
     POINT p = InWindow(60, 40);
     InputPlan plan = {{MouseAt(p, MOUSEEVENTF_LEFTDOWN), MouseAt(p, MOUSEEVENTF_LEFTUP), MouseAt(p, MOUSEEVENTF_LEFTDOWN),
                        MouseAt(p, MOUSEEVENTF_LEFTUP)},
-                      4, false, false};
+                      4, false, false, false};
     AwaitMouse(WM_LBUTTONUP, 2);
     WaitResult w;
     if (ReadDuringInput(&plan, &w, NULL)) {
@@ -407,7 +417,7 @@ TEST_CASE(a_mouse_move_during_the_wait_is_silent_and_reaches_no_window)
 {
     if (!SetUp())
         return;
-    InputPlan plan = {{MouseAt(InWindow(30, 20), 0), MouseAt(InWindow(50, 35), 0)}, 2, false, false};
+    InputPlan plan = {{MouseAt(InWindow(30, 20), 0), MouseAt(InWindow(50, 35), 0)}, 2, false, false, false};
     AwaitMouse(WM_MOUSEMOVE, 2);
     WaitResult w;
     if (ReadDuringInput(&plan, &w, NULL)) {
@@ -416,6 +426,39 @@ TEST_CASE(a_mouse_move_during_the_wait_is_silent_and_reaches_no_window)
         CHECK_EQ(0, w.beeps, "beeps for mouse moves");
         CHECK_EQ(0, seenInWait.moves, "mouse moves that reached the window during the wait");
     }
+    TearDown();
+}
+
+// A quit pending when the wait starts must not stop the pump: the timer's
+// ticks go on reaching the window, keys are still swallowed with beeps, and
+// the host's own loop finds the quit, once, after the call.
+TEST_CASE(a_pending_quit_does_not_stop_the_pump_and_is_posted_back_once)
+{
+    if (!SetUp())
+        return;
+    enum { TICK_MS = 15, QUIT_CODE = 7 };
+    ticksWanted = 3;
+    ResetEvent(ticksArrived);
+    SetTimer(window, 1, TICK_MS, NULL);
+    PostQuitMessage(QUIT_CODE);
+    InputPlan plan = {{Key('Q', false), Key('Q', true)}, 2, false, false, true};
+    AwaitKeyUps(1);
+    WaitResult w;
+    if (ReadDuringInput(&plan, &w, NULL)) {
+        CHECK(seenInWait.timers >= ticksWanted, "timer ticks that reached the window during the wait: expected %d or "
+              "more, seen %d", ticksWanted, seenInWait.timers);
+        CHECK_EQ(2, w.beeps, "beeps for a key press with a quit pending");
+        CHECK(seenInWait.keyDown == 0 && seenInWait.chars == 0 && seenInWait.keyUp == 0,
+              "the window got key messages during the wait: %d down, %d char, %d up", seenInWait.keyDown,
+              seenInWait.chars, seenInWait.keyUp);
+    }
+    KillTimer(window, 1);
+    ticksWanted = 0;
+    MSG msg;
+    BOOL quit = PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE);
+    CHECK(quit && msg.wParam == QUIT_CODE, "WM_QUIT after the call: expected code %d, seen %s %u", QUIT_CODE,
+          quit ? "code" : "none", quit ? (unsigned)msg.wParam : 0);
+    CHECK(!PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE), "a second WM_QUIT was queued");
     TearDown();
 }
 
@@ -452,7 +495,7 @@ TEST_CASE(after_the_wait_keys_and_clicks_reach_the_window_again)
 {
     if (!SetUp())
         return;
-    InputPlan plan = {{Key('B', false), Key('B', true)}, 2, false, false};
+    InputPlan plan = {{Key('B', false), Key('B', true)}, 2, false, false, false};
     AwaitKeyUps(1);
     WaitResult w;
     if (ReadDuringInput(&plan, &w, InputReachesTheWindow))

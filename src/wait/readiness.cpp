@@ -4,6 +4,8 @@
 
 static const char INTERRUPT_BYTE = 'B';
 
+HeldQuit heldQuit;
+
 LONG PollSocket(SOCKET s, LONG direction)
 {
     fd_set readSet, writeSet, exceptSet;
@@ -33,7 +35,10 @@ LONG SendInterrupt(SOCKET s)
     return result;
 }
 
-// Finds our own exported hook procedures once per process.
+// Finds our own exported hook procedures once per process. They are taken
+// from the module's own export table, not by address, so that the hooks run
+// the very entries KybdBlockProc and MouseBlockProc (ordinals 1 and 2) that
+// hosts and tools resolve by name.
 static void LookUpHookProcedures(void)
 {
     if (moduleState.keyboardProc)
@@ -58,6 +63,14 @@ LONG WaitForSocket(SOCKET s, LONG direction, ConnBlock* conn)
 {
     LookUpHookProcedures();
 
+    // A window procedure run by our pump may wait on another connection:
+    // each wait holds, and posts back, only the quits it took itself.
+    HeldQuit outerQuit = heldQuit;
+    heldQuit.taken = 0;
+
+    // Whether the hooks are in is kept as the result of the routine that last
+    // put them on (1) or took them off (0), so it cannot drift from what was
+    // done on turns where the callback took them off.
     LONG hooksInstalled = 0;
     LONG phase = WAIT_PHASE_FIRST;
     LONG result;
@@ -84,5 +97,9 @@ LONG WaitForSocket(SOCKET s, LONG direction, ConnBlock* conn)
     // The host's end value decides what a wait it took part in reports.
     if (phase != WAIT_PHASE_FIRST && conn->waitCallback)
         result = conn->waitCallback(WAIT_PHASE_END);
+
+    if (heldQuit.taken)
+        PostQuitMessage(heldQuit.exitCode);
+    heldQuit = outerQuit;
     return result;
 }

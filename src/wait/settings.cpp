@@ -2,6 +2,7 @@
 // module's own idle routines.
 #include "settings.h"
 #include "../transport/module.h"
+#include "readiness.h"
 
 static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
 static const char PROFILE_SECTION[] = RAVO_PROFILE_SECTION;
@@ -19,15 +20,16 @@ void IdleNothing2(void)
 }
 
 // Takes at most one message of the thread off its queue and dispatches it.
-// A WM_QUIT taken here is posted again with its exit code, so the host's own
-// message loop still sees it once the wait is over.
+// A WM_QUIT is not dispatched: the wait holds it and posts it back when it
+// ends, so the host's own message loop still sees it after the call.
 void PumpOneMessage(void)
 {
     MSG msg;
     if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
         return;
     if (msg.message == WM_QUIT) {
-        PostQuitMessage((int)msg.wParam);
+        heldQuit.taken = 1;
+        heldQuit.exitCode = (int)msg.wParam;
         return;
     }
     TranslateMessage(&msg);
