@@ -21,7 +21,9 @@ struct Step {
 
 static const char usage[] =
     "usage: dumptool STEP [STEP ...]\n"
-    "  --counter N [--text T]   call SetDumpCounter(N, T); without --text, T is null\n"
+    "  --counter N [--text T]   call SetDumpCounter(N, T): set the row counter to N; a\n"
+    "                           non-empty T only suppresses the next rows header (T\n"
+    "                           itself is never written); without --text, T is null\n"
     "  KIND PATH                dump the bytes of file PATH with DumpMemory, titled PATH\n"
     "KIND: 0 rows, 1 rows continued, 2 vertical hex, 3 vertical hex continued,\n"
     "      4 vertical decimal, 5 vertical decimal continued (others write nothing).\n"

@@ -5,6 +5,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "exports.h"
+#include "ravowsok.h"
+
 // Exit statuses of every command.
 enum {
     PROBE_OK = 0,
@@ -19,6 +22,9 @@ struct ProbeOptions {
     DWORD timeoutMs;        // --timeout MS: longest wait for the server per step
     LONG interruptAfterMs;  // --interrupt-after MS, or -1
     bool bind;              // --bind: _netopen mode 2
+    DWORD count;            // --count N: connects (open) or round trips (send)
+    DWORD intervalMs;       // --interval MS between them
+    bool quiet;             // --quiet: nothing printed, the exit status answers
     DWORD seconds;          // echo-server --seconds N
     bool once;              // echo-server --once
     DWORD delayMs;          // echo-server --delay MS
@@ -31,6 +37,8 @@ int CommandExplain(const ProbeOptions* o);
 int CommandOpen(const ProbeOptions* o);
 int CommandSend(const ProbeOptions* o);
 int CommandEchoServer(const ProbeOptions* o);
+int CommandVersion(const ProbeOptions* o);
+int CommandServices(const ProbeOptions* o);
 
 // Which export reported a code; narrows the readings of ExplainCode.
 enum {
@@ -51,6 +59,30 @@ const char* WinsockErrorName(LONG error);
 // The value ravoprobe's own wait callback returns for the end of a wait that
 // it gave up on: WSAETIMEDOUT, so the module reports it as the error code.
 enum { PROBE_TIMEOUT_END = 10060 };
+
+// Loads the module named by --dll, or ravowsok.dll beside ravoprobe.exe,
+// and resolves its exports. Prints why when it cannot (once, not per
+// export) and returns NULL; path gets the full path of what was loaded.
+HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int pathSize);
+// The path of the services file the socket library reads for service names.
+void ServicesFilePath(char* path, int size);
+
+// The watchdog: a thread that closes the module's settings message box and,
+// as a last resort, ends the process when a call outlives its time-out by
+// WATCHDOG_GRACE_MS (the probe's wait callback normally ends waits first).
+enum { WATCHDOG_GRACE_MS = 2000 };
+struct ProbeWatch {
+    volatile LONG armed;
+    volatile LONG deadlineMs;  // on the NowMs clock
+    const char* volatile what;
+    HWND reportedBox;  // the message box already reported
+};
+void StartWatchdog(ProbeWatch* w);
+void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
+void DisarmWatch(ProbeWatch* w);
+
+// Prints "min / median / 95th percentile / max" of n times (sorts them).
+void PrintTimeSummary(const char* what, double* ms, int n);
 
 // Milliseconds since the first call, from the performance counter.
 double NowMs(void);

@@ -96,8 +96,9 @@ int CommandEchoServer(const ProbeOptions* o)
     }
     u_short port = ntohs(entry->s_port);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    BOOL reuse = TRUE;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, (const char*)&reuse, sizeof reuse);
+    // The port to itself: Windows' SO_REUSEADDR would let two peers share it.
+    BOOL exclusive = TRUE;
+    setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, (const char*)&exclusive, sizeof exclusive);
     struct sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -107,7 +108,10 @@ int CommandEchoServer(const ProbeOptions* o)
         const char* name = WinsockErrorName(error);
         printf("echo-server: cannot listen on 127.0.0.1:%u (service %s): WinSock error %d (%s)%s\n", port,
                service, error, name ? name : "unknown",
-               error == WSAEADDRINUSE ? "; something else uses the port: choose another service" : "");
+               error == WSAEADDRINUSE || error == WSAEACCES
+                   ? "\n  the port is already in use by another program (Windows and Wine report a port\n"
+                     "  held exclusively as WSAEACCES): stop it or choose another service"
+                   : "");
         closesocket(listener);
         return PROBE_FAILED;
     }

@@ -3,6 +3,7 @@
 // error, or the host's own wait-callback end value; one number can fit more
 // than one of these, so every fitting reading is listed, most likely first.
 #include "probe.h"
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -36,14 +37,17 @@ struct Stage {
     const char* where;
 };
 
+// A stage's offset and the name the public header gives it.
+#define OFFSET(name) name, #name
+
 static const Stage STAGES[] = {
-    {AT_STARTUP, FROM_OPEN, 150, "NET_ERR_STARTUP", "socket library start-up failed", "WSAStartup in _netopen"},
-    {AT_SELECT, FROM_SEND | FROM_READ, 150, "NET_ERR_SELECT", "readiness poll failed", "select in the wait of _netsend or _netread"},
-    {AT_SERVICE, FROM_OPEN, 300, "NET_ERR_SERVICE", "service look-up failed", "getservbyname(SERVICE, \"tcp\") in _netopen"},
-    {AT_HOST, FROM_OPEN, 450, "NET_ERR_HOST", "host look-up failed", "gethostbyname(HOST) in _netopen"},
-    {AT_SOCKET, FROM_OPEN, 600, "NET_ERR_SOCKET", "socket creation failed", "socket in _netopen"},
-    {AT_NONBLOCK, FROM_OPEN, 750, "NET_ERR_NONBLOCK", "switch to non-blocking mode failed", "ioctlsocket(FIONBIO) in _netopen"},
-    {AT_SOCKOPT, FROM_OPEN, 900, "NET_ERR_SOCKOPT", "socket option SO_DEBUG refused", "setsockopt in _netopen"},
+    {AT_STARTUP, FROM_OPEN, OFFSET(NET_ERR_STARTUP), "socket library start-up failed", "WSAStartup in _netopen"},
+    {AT_SELECT, FROM_SEND | FROM_READ, OFFSET(NET_ERR_SELECT), "readiness poll failed", "select in the wait of _netsend or _netread"},
+    {AT_SERVICE, FROM_OPEN, OFFSET(NET_ERR_SERVICE), "service look-up failed", "getservbyname(SERVICE, \"tcp\") in _netopen"},
+    {AT_HOST, FROM_OPEN, OFFSET(NET_ERR_HOST), "host look-up failed", "gethostbyname(HOST) in _netopen"},
+    {AT_SOCKET, FROM_OPEN, OFFSET(NET_ERR_SOCKET), "socket creation failed", "socket in _netopen"},
+    {AT_NONBLOCK, FROM_OPEN, OFFSET(NET_ERR_NONBLOCK), "switch to non-blocking mode failed", "ioctlsocket(FIONBIO) in _netopen"},
+    {AT_SOCKOPT, FROM_OPEN, OFFSET(NET_ERR_SOCKOPT), "socket option SO_DEBUG refused", "setsockopt in _netopen"},
     {AT_CONNECT, FROM_OPEN, -1, NULL, "", "connect in _netopen"},
     {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode 2)"},
     {AT_SEND, FROM_SEND, -1, NULL, "", "send in _netsend"},
@@ -63,7 +67,9 @@ static const WinsockError ERRORS[] = {
     {10004, "WSAEINTR", "a blocking call was cancelled (WSACancelBlockingCall)",
      AT_SELECT | AT_LOOKUP | AT_CONNECT | AT_DATA | AT_CLOSE},
     {10009, "WSAEBADF", "the file handle is not valid", 0},
-    {10013, "WSAEACCES", "permission denied (an address or port the process may not use)", AT_CONNECT | AT_BIND},
+    {10013, "WSAEACCES",
+     "permission denied (an address or port the process may not use, or a socket option it may not set)",
+     AT_CONNECT | AT_BIND | AT_SOCKOPT},
     {10014, "WSAEFAULT", "an address argument points outside the process's memory", AT_ANY_CALL | AT_STARTUP},
     {10022, "WSAEINVAL", "an argument is not valid for this call or the socket's state",
      AT_SELECT | AT_SOCKET | AT_NONBLOCK | AT_SOCKOPT | AT_CONNECT | AT_BIND | AT_DATA},
@@ -152,7 +158,8 @@ enum { MAX_READINGS = STAGE_COUNT + 1 };
 static const char* StageHint(int bit)
 {
     if (bit == AT_SERVICE)
-        return "SERVICE must be a tcp entry of the services file (a port number is not looked up as one)";
+        return "SERVICE must be a tcp entry of the services file, WINDIR\\system32\\drivers\\etc\\services\n"
+               "      (a port number is not looked up as one); ravoprobe services lists its entries";
     if (bit == AT_HOST)
         return "HOST must resolve through the hosts file or the name server";
     return NULL;
@@ -302,11 +309,13 @@ int CommandExplain(const ProbeOptions* o)
         return PROBE_USAGE;
     }
     char* end;
-    long code = strtol(o->argv[0], &end, 0);
-    if (*o->argv[0] == 0 || *end != 0) {
-        fprintf(stderr, "ravoprobe explain: CODE must be a number, got \"%s\"\n", o->argv[0]);
+    errno = 0;
+    long long code = strtoll(o->argv[0], &end, 0);
+    if (*o->argv[0] == 0 || *end != 0 || errno != 0 || code < -2147483647LL - 1 || code > 2147483647LL) {
+        fprintf(stderr, "ravoprobe explain: CODE must be a number that fits 32 bits (-2147483648 to 2147483647),\n"
+                "got \"%s\"\n", o->argv[0]);
         return PROBE_USAGE;
     }
-    ExplainCode(code, FROM_ANY, "");
+    ExplainCode((LONG)code, FROM_ANY, "");
     return PROBE_OK;
 }

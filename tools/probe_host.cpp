@@ -3,47 +3,18 @@
 // the interrupt request when asked and bounds every wait.
 //
 // Bounding: the module's wait has no time limit and its callback cannot end
-// it. Once the time-out has passed, the callback shuts the socket down in
-// both directions, which makes the module's next poll report it ready, and
-// answers the end of the wait with PROBE_TIMEOUT_END (10060), which the
-// module then reports as the call's error code without touching the socket.
-// A watchdog thread backs this up, bounds _netopen (whose connect blocks
-// inside the socket library) and closes the module's settings message box.
+// it. Once the time-out has passed, the callback closes the socket with
+// WinSock's own closesocket and returns non-zero, so the module's next poll
+// fails on the closed socket; the end of the wait is answered with
+// PROBE_TIMEOUT_END (10060), which the module reports as the call's error.
+// The socket is gone then, so the probe calls WSACleanup once instead of
+// _netclose. The watchdog is a last resort (and bounds _netopen's connect).
 #include "probe.h"
-#include "ravowsok.h"
-#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-
-// The host's connection record: 256 bytes of which the module owns five
-// fields at fixed offsets.
-struct HostConn {
-    BYTE head[116];
-    volatile LONG interruptRequest;  // 116
-    RavoWaitCallback waitCallback;     // 120
-    HHOOK keyboardHook;              // 124
-    HHOOK mouseHook;                 // 128
-    BYTE middle[12];
-    LONG sockOptRefused;  // 144
-    BYTE tail[108];
-};
-static_assert(offsetof(HostConn, interruptRequest) == 116, "host record layout");
-static_assert(offsetof(HostConn, waitCallback) == 120, "host record layout");
-static_assert(offsetof(HostConn, keyboardHook) == 124, "host record layout");
-static_assert(offsetof(HostConn, mouseHook) == 128, "host record layout");
-static_assert(offsetof(HostConn, sockOptRefused) == 144, "host record layout");
-static_assert(sizeof(HostConn) == 256, "host record size");
-
-struct Module {
-    HMODULE dll;
-    NetOpenFn netopen;
-    NetSendFn netsend;
-    NetReadFn netread;
-    NetCloseFn netclose;
-    NetTypeFn nettype;
-    WepFn wep;
-};
+enum { HOST_RECORD_SIZE = 256, TEXT_SIZE = 8192 };
+static_assert(HOST_RECORD_SIZE >= CONN_BLOCK_MIN_SIZE, "the host record holds every field of the module");
 
 // What the callback saw during the wait of one call.
 struct WaitRecord {
@@ -53,154 +24,86 @@ struct WaitRecord {
     LONG firstCalls, againCalls, endCalls;
     double interruptSetAt;  // ms into the wait, or -1
     bool interruptSent;     // the module cleared the field on a later turn
-    bool timedOut;
+    bool timedOut;          // the callback closed the socket
 };
 
-static Module module;
-static HostConn conn;
-static WaitRecord wait;
-static LONG interruptAfterMs = -1;
-static bool interruptDone;  // one interrupt per run
+// Everything one run of open or send holds: the module, the host record,
+// the current wait and the watchdog's state.
+struct ProbeState {
+    RavoExports x;
+    HMODULE dll;
+    BYTE conn[HOST_RECORD_SIZE];
+    WaitRecord wait;
+    LONG interruptAfterMs;
+    bool interruptDone;  // one interrupt per run
+    bool detail;         // a line per call (one attempt), or one per attempt
+    bool socketGone;     // closed by the callback: WSACleanup instead of _netclose
+    ProbeWatch watch;
+};
 
-static volatile LONG watchArmed;
-static volatile double watchDeadline;
-static const char* volatile watchWhat;
+// The module calls the wait callback with the phase alone, so the callback
+// finds the run's state here; set once per run, before the first call.
+static ProbeState* callbackState;
 
-enum { WATCHDOG_GRACE_MS = 2000, WATCHDOG_TICK_MS = 50 };
-static const char SETTINGS_BOX_CAPTION[] = "mcBlockMode Init";
+static volatile LONG* ConnField(ProbeState* st, int offset)
+{
+    return (volatile LONG*)(st->conn + offset);
+}
 
 static LONG __stdcall ProbeWaitCallback(LONG phase)
 {
+    ProbeState* st = callbackState;
+    WaitRecord* w = &st->wait;
     double now = NowMs();
-    if (phase == 0) {
-        wait.endCalls++;
-        return wait.timedOut ? PROBE_TIMEOUT_END : 0;
+    if (phase == WAIT_PHASE_END) {
+        w->endCalls++;
+        return w->timedOut ? PROBE_TIMEOUT_END : 0;
     }
-    if (phase == 1)
-        wait.firstCalls++;
+    if (phase == WAIT_PHASE_FIRST)
+        w->firstCalls++;
     else
-        wait.againCalls++;
+        w->againCalls++;
+    if (w->timedOut)
+        return 1;  // straight to the next poll, which fails on the closed socket
     // The module sends the urgent byte at the start of the turn after the one
     // on which the field was set, and clears the field when it does.
-    if (wait.interruptSetAt >= 0 && !wait.interruptSent && conn.interruptRequest == 0)
-        wait.interruptSent = true;
-    if (interruptAfterMs >= 0 && !interruptDone && now - wait.start >= interruptAfterMs) {
-        conn.interruptRequest = 1;
-        wait.interruptSetAt = now - wait.start;
-        interruptDone = true;
+    volatile LONG* interrupt = ConnField(st, CONN_INTERRUPT_REQUEST);
+    if (w->interruptSetAt >= 0 && !w->interruptSent && *interrupt == 0)
+        w->interruptSent = true;
+    if (st->interruptAfterMs >= 0 && !st->interruptDone && now - w->start >= st->interruptAfterMs) {
+        *interrupt = 1;
+        w->interruptSetAt = now - w->start;
+        st->interruptDone = true;
     }
-    if (!wait.timedOut && now >= wait.deadline) {
-        wait.timedOut = true;
-        shutdown(wait.socket, SD_BOTH);
+    if (now >= w->deadline) {
+        w->timedOut = true;
+        closesocket(w->socket);
+        return 1;
     }
     return 0;
 }
 
-static BOOL CALLBACK CollectBoxText(HWND child, LPARAM out)
+static bool LoadModule(ProbeState* st, const ProbeOptions* o)
 {
-    char cls[32], text[256];
-    GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Static") == 0 && GetWindowTextA(child, text, sizeof text) > 0 &&
-        strlen(text) > strlen((char*)out))
-        strcpy((char*)out, text);
-    return TRUE;
-}
-
-// The module's settings message box would wait for a user forever: report
-// its text once and press OK for them (again, if the box is still there).
-static void CloseSettingsBox(void)
-{
-    static HWND reported;
-    HWND box = FindWindowA(NULL, SETTINGS_BOX_CAPTION);
-    if (!box)
-        return;
-    if (box != reported) {
-        char text[256] = "";
-        EnumChildWindows(box, CollectBoxText, (LPARAM)text);
-        printf("    the module showed a message box \"%s\": \"%s\"\n"
-               "    (closed by the probe; a host's user would have to press OK; see ravoprobe settings)\n",
-               SETTINGS_BOX_CAPTION, text);
-        reported = box;
-    }
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
-static DWORD WINAPI Watchdog(LPVOID)
-{
-    for (;;) {
-        Sleep(WATCHDOG_TICK_MS);
-        if (!watchArmed)
-            continue;
-        CloseSettingsBox();
-        if (NowMs() > watchDeadline) {
-            printf("ravoprobe: %s did not return within the time-out and %d ms more; giving up (exit 1)\n",
-                   watchWhat, WATCHDOG_GRACE_MS);
-            TerminateProcess(GetCurrentProcess(), PROBE_FAILED);
-        }
-    }
-}
-
-static void Arm(const char* what, DWORD timeoutMs)
-{
-    watchWhat = what;
-    watchDeadline = NowMs() + timeoutMs + WATCHDOG_GRACE_MS;
-    watchArmed = 1;
-}
-
-static void Disarm(void)
-{
-    watchArmed = 0;
-}
-
-template <typename T> static bool Resolve(const char* name, int ordinal, T* out)
-{
-    FARPROC byName = GetProcAddress(module.dll, name);
-    *out = (T)(void*)byName;
-    if (!byName) {
-        printf("ravoprobe: ravowsok.dll has no export %s\n", name);
-        return false;
-    }
-    if (GetProcAddress(module.dll, MAKEINTRESOURCEA(ordinal)) != byName)
-        printf("  warning: %s is not ordinal %d; a host that imports by ordinal calls something else\n", name,
-               ordinal);
-    return true;
-}
-
-static bool LoadModule(const ProbeOptions* o)
-{
+    memset(st, 0, sizeof *st);
     char path[MAX_PATH];
-    if (o->dllPath) {
-        lstrcpynA(path, o->dllPath, sizeof path);
-    } else {
-        GetModuleFileNameA(NULL, path, sizeof path);
-        char* slash = strrchr(path, '\\');
-        strcpy(slash ? slash + 1 : path, "ravowsok.dll");
-    }
-    module.dll = LoadLibraryA(path);
-    if (!module.dll) {
-        printf("ravoprobe: cannot load %s (LoadLibrary error %lu)\n", path, GetLastError());
+    st->dll = LoadProbeModule(o, &st->x, path, sizeof path);
+    if (!st->dll)
         return false;
-    }
-    bool ok = Resolve("_netopen", 5, &module.netopen) & Resolve("_netsend", 7, &module.netsend) &
-              Resolve("_netread", 6, &module.netread) & Resolve("_netclose", 4, &module.netclose) &
-              Resolve("_nettype", 8, &module.nettype) & Resolve("WEP", 3, &module.wep);
-    if (!ok)
-        return false;
-    GetModuleFileNameA(module.dll, path, sizeof path);
-    printf("module: %s (_nettype %ld)\n", path, module.nettype());
-
-    memset(&conn, 0, sizeof conn);
-    conn.waitCallback = ProbeWaitCallback;
-    interruptAfterMs = o->interruptAfterMs;
-    CreateThread(NULL, 0, Watchdog, NULL, 0, NULL);
+    printf("module: %s (_nettype %ld)\n", path, st->x.nettype());
+    *(RavoWaitCallback volatile*)(st->conn + CONN_WAIT_CALLBACK) = ProbeWaitCallback;
+    st->interruptAfterMs = o->interruptAfterMs;
+    st->detail = o->count <= 1;
+    callbackState = st;
+    StartWatchdog(&st->watch);
     return true;
 }
 
-static void EndModule(void)
+static void EndModule(ProbeState* st)
 {
-    LONG result = module.wep(0);
+    LONG result = st->x.wep(0);
     printf("%-46s -> %ld\n", "WEP(0)", result);
-    FreeLibrary(module.dll);
+    FreeLibrary(st->dll);
 }
 
 static void PrintCall(const char* call, const char* result, double ms)
@@ -215,40 +118,48 @@ static void PrintFailure(LONG code, int from)
     ExplainCode(code, from, "    ");
 }
 
-static LONG Open(const char* host, const char* service, bool bind, DWORD timeoutMs)
+static LONG Open(ProbeState* st, const char* host, const char* service, bool bind, DWORD timeoutMs, double* ms)
 {
     char call[160], result[64];
     LONG code = 0;
     _snprintf(call, sizeof call, "_netopen(\"%s\", \"%s\", %s)", host, service, bind ? "bind" : "connect");
     call[sizeof call - 1] = 0;
-    Arm("_netopen", timeoutMs);
+    ArmWatch(&st->watch, "_netopen", timeoutMs);
     double start = NowMs();
-    LONG s = module.netopen(host, service, bind ? 2 : 0, 0, &code, 0, &conn);
-    double ms = NowMs() - start;
-    Disarm();
+    LONG s = st->x.netopen(host, service, bind ? NET_OPEN_BIND : 0, 0, &code, 0, st->conn);
+    *ms = NowMs() - start;
+    DisarmWatch(&st->watch);
     if (s == -1) {
         sprintf(result, "-1, error code %ld", code);
-        PrintCall(call, result, ms);
+        PrintCall(call, result, *ms);
         PrintFailure(code, FROM_OPEN);
         return -1;
     }
     sprintf(result, "socket %ld", s);
-    PrintCall(call, result, ms);
-    if (conn.sockOptRefused)
+    if (st->detail)
+        PrintCall(call, result, *ms);
+    if (st->detail && *ConnField(st, CONN_SOCKOPT_REFUSED))
         printf("    sockOptRefused is 1: the stack refused SO_DEBUG as unsupported (not a failure)\n");
     return s;
 }
 
-// Closes the socket; returns true when _netclose reported success.
-static bool Close(LONG s)
+// Closes the socket (or, when the callback closed it, releases the socket
+// library once); true when that succeeded.
+static bool Close(ProbeState* st, LONG s)
 {
+    if (st->socketGone) {
+        int released = WSACleanup();
+        printf("%-46s -> %d\n", "WSACleanup() (the socket is already closed)", released);
+        return false;
+    }
     char call[64], result[32];
     sprintf(call, "_netclose(%ld)", s);
     double start = NowMs();
-    LONG closed = module.netclose(s, 0);
+    LONG closed = st->x.netclose(s, 0);
     double ms = NowMs() - start;
     sprintf(result, "%ld", closed);
-    PrintCall(call, result, ms);
+    if (st->detail || closed != 0)
+        PrintCall(call, result, ms);
     if (closed == -1)
         printf("    the socket is closed, but releasing the socket library (WSACleanup) failed\n");
     else if (closed != 0)
@@ -256,43 +167,50 @@ static bool Close(LONG s)
     return closed == 0;
 }
 
-static void StartWait(LONG s, double deadline)
+static void StartWait(ProbeState* st, LONG s, double deadline)
 {
-    memset(&wait, 0, sizeof wait);
-    wait.socket = (SOCKET)s;
-    wait.deadline = deadline;
-    wait.interruptSetAt = -1;
-    wait.start = NowMs();
+    WaitRecord* w = &st->wait;
+    memset(w, 0, sizeof *w);
+    w->socket = (SOCKET)s;
+    w->deadline = deadline;
+    w->interruptSetAt = -1;
+    w->start = NowMs();
 }
 
 // What the callback saw, under the call's line.
-static void PrintWait(DWORD timeoutMs)
+static void PrintWait(ProbeState* st, DWORD timeoutMs)
 {
-    if (wait.firstCalls == 0) {
+    const WaitRecord* w = &st->wait;
+    if (w->timedOut) {
+        printf("    no answer within %lu ms: the probe's callback closed the socket and ended the wait\n"
+               "    with %d (WSAETIMEDOUT, the server did not answer in time)\n",
+               timeoutMs, PROBE_TIMEOUT_END);
+        return;
+    }
+    if (!st->detail)
+        return;
+    if (w->firstCalls == 0) {
         printf("    ready at the first poll: no idle turn, the callback was not called\n");
         return;
     }
-    printf("    wait: callback phases 1, 2 x %ld, %s (%ld idle turns)\n", wait.againCalls,
-           wait.endCalls ? "0" : "no end call", wait.firstCalls + wait.againCalls);
-    if (wait.interruptSetAt >= 0) {
-        if (wait.interruptSent || conn.interruptRequest == 0) {
+    printf("    wait: callback phases 1, 2 x %ld, %s (%ld idle turns)\n", w->againCalls,
+           w->endCalls ? "0" : "no end call", w->firstCalls + w->againCalls);
+    if (w->interruptSetAt >= 0) {
+        volatile LONG* interrupt = ConnField(st, CONN_INTERRUPT_REQUEST);
+        if (w->interruptSent || *interrupt == 0) {
             printf("    interruptRequest set %.1f ms into the wait; the module sent the urgent byte \"B\"\n",
-                   wait.interruptSetAt);
+                   w->interruptSetAt);
         } else {
             printf("    interruptRequest set %.1f ms into the wait, but the socket was ready before the next\n"
                    "    turn: no byte sent (the probe clears the field)\n",
-                   wait.interruptSetAt);
-            conn.interruptRequest = 0;
+                   w->interruptSetAt);
+            *interrupt = 0;
         }
     }
-    if (wait.timedOut)
-        printf("    no answer within %lu ms: the probe's callback shut the socket down so the poll\n"
-               "    ended, and ended the wait with %d (WSAETIMEDOUT)\n",
-               timeoutMs, PROBE_TIMEOUT_END);
 }
 
 // Sends all of text, as a host does: _netsend takes what the socket takes.
-static bool SendAll(LONG s, const char* text, LONG length, DWORD timeoutMs)
+static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD timeoutMs)
 {
     double deadline = NowMs() + timeoutMs;
     LONG sent = 0, zeroResults = 0;
@@ -300,20 +218,23 @@ static bool SendAll(LONG s, const char* text, LONG length, DWORD timeoutMs)
         char call[96], result[64];
         LONG code = 0;
         sprintf(call, "_netsend(%ld, %ld bytes)", s, length - sent);
-        StartWait(s, deadline);
-        Arm("_netsend", timeoutMs);
-        LONG n = module.netsend(s, text + sent, length - sent, &code, &conn);
-        double ms = NowMs() - wait.start;
-        Disarm();
+        StartWait(st, s, deadline);
+        ArmWatch(&st->watch, "_netsend", timeoutMs);
+        LONG n = st->x.netsend(s, text + sent, length - sent, &code, st->conn);
+        double ms = NowMs() - st->wait.start;
+        DisarmWatch(&st->watch);
+        st->socketGone |= st->wait.timedOut;
         if (n == 0 && code == 0 && NowMs() < deadline) {
             zeroResults++;  // the socket took nothing just now: try again
             continue;
         }
         sprintf(result, "%ld, error code %ld", n, code);
-        PrintCall(call, result, ms);
-        PrintWait(timeoutMs);
+        if (st->detail || n <= 0)
+            PrintCall(call, result, ms);
+        PrintWait(st, timeoutMs);
         if (n < 0) {
-            PrintFailure(code, FROM_SEND);
+            if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
+                PrintFailure(code, FROM_SEND);
             return false;
         }
         if (n == 0) {
@@ -327,7 +248,7 @@ static bool SendAll(LONG s, const char* text, LONG length, DWORD timeoutMs)
 }
 
 // Reads until length bytes came back, the server closed, or the time-out.
-static LONG ReadBack(LONG s, char* buffer, LONG length, DWORD timeoutMs)
+static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD timeoutMs)
 {
     double deadline = NowMs() + timeoutMs;
     LONG got = 0;
@@ -335,16 +256,18 @@ static LONG ReadBack(LONG s, char* buffer, LONG length, DWORD timeoutMs)
         char call[96], result[64];
         LONG code = 0;
         sprintf(call, "_netread(%ld, up to %ld bytes)", s, length - got);
-        StartWait(s, deadline);
-        Arm("_netread", timeoutMs);
-        LONG n = module.netread(s, buffer + got, length - got, &code, &conn);
-        double ms = NowMs() - wait.start;
-        Disarm();
+        StartWait(st, s, deadline);
+        ArmWatch(&st->watch, "_netread", timeoutMs);
+        LONG n = st->x.netread(s, buffer + got, length - got, &code, st->conn);
+        double ms = NowMs() - st->wait.start;
+        DisarmWatch(&st->watch);
+        st->socketGone |= st->wait.timedOut;
         sprintf(result, "%ld, error code %ld", n, code);
-        PrintCall(call, result, ms);
-        PrintWait(timeoutMs);
+        if (st->detail || n <= 0)
+            PrintCall(call, result, ms);
+        PrintWait(st, timeoutMs);
         if (n < 0) {
-            if (!wait.timedOut || code != PROBE_TIMEOUT_END)
+            if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
                 PrintFailure(code, FROM_READ);
             break;
         }
@@ -352,60 +275,117 @@ static LONG ReadBack(LONG s, char* buffer, LONG length, DWORD timeoutMs)
             printf("    the server closed the connection\n");
             break;
         }
-        printf("    read: ");
-        PrintQuoted(buffer + got, n);
-        printf("\n");
+        if (st->detail) {
+            printf("    read: ");
+            PrintQuoted(buffer + got, n);
+            printf("\n");
+        }
         got += n;
     }
     return got;
 }
 
+static void Pause(DWORD ms)
+{
+    if (ms)
+        Sleep(ms);
+}
+
 int CommandOpen(const ProbeOptions* o)
 {
-    if (!LoadModule(o))
+    static ProbeState st;
+    if (!LoadModule(&st, o))
         return PROBE_NO_MODULE;
-    LONG s = Open(o->argv[0], o->argv[1], o->bind, o->timeoutMs);
-    bool ok = s != -1;
-    if (ok)
-        ok = Close(s);
-    EndModule();
-    return ok ? PROBE_OK : PROBE_FAILED;
+    static double times[100000];
+    DWORD answered = 0;
+    for (DWORD i = 0; i < o->count; i++) {
+        if (i > 0)
+            Pause(o->intervalMs);
+        double ms;
+        LONG s = Open(&st, o->argv[0], o->argv[1], o->bind, o->timeoutMs, &ms);
+        bool ok = s != -1 && Close(&st, s);
+        if (ok)
+            times[answered++] = ms;
+        if (!st.detail)
+            printf("open %lu: %s, %.2f ms\n", i + 1, ok ? "answered" : "failed", ms);
+    }
+    if (!st.detail) {
+        printf("%lu opens, %lu answered, %lu failed\n", o->count, answered, o->count - answered);
+        PrintTimeSummary("_netopen", times, (int)answered);
+    }
+    EndModule(&st);
+    return answered == o->count ? PROBE_OK : PROBE_FAILED;
+}
+
+// Joins the words of TEXT with spaces; false when they do not fit.
+static bool JoinText(const ProbeOptions* o, char* text, LONG* length)
+{
+    *length = 0;
+    for (int i = 2; i < o->argc; i++) {
+        int word = lstrlenA(o->argv[i]);
+        if (*length + word + 1 >= TEXT_SIZE) {
+            fprintf(stderr, "ravoprobe send: TEXT is longer than %d bytes\n", TEXT_SIZE - 1);
+            return false;
+        }
+        if (i > 2)
+            text[(*length)++] = ' ';
+        memcpy(text + *length, o->argv[i], word);
+        *length += word;
+    }
+    return true;
+}
+
+// One round trip: sends the text and reads it back; true when all came back.
+static bool RoundTrip(ProbeState* st, LONG s, const char* text, LONG length, DWORD timeoutMs)
+{
+    static char answer[TEXT_SIZE];
+    if (!SendAll(st, s, text, length, timeoutMs))
+        return false;
+    LONG got = ReadBack(st, s, answer, length, timeoutMs);
+    bool same = got == length && memcmp(answer, text, length) == 0;
+    if (got == length && (st->detail || !same))
+        printf("    answer: %ld bytes, %s\n", got, same ? "the same as sent" : "different from what was sent");
+    else if (got != length)
+        printf("    answer: %ld of %ld bytes\n", got, length);
+    return got == length;
 }
 
 int CommandSend(const ProbeOptions* o)
 {
-    static char text[8192], answer[8192];
-    LONG length = 0;
-    for (int i = 2; i < o->argc; i++) {
-        int word = lstrlenA(o->argv[i]);
-        if (length + word + 1 >= (LONG)sizeof text) {
-            fprintf(stderr, "ravoprobe send: TEXT is longer than %u bytes\n", (unsigned)sizeof text - 1);
-            return PROBE_USAGE;
-        }
-        if (i > 2)
-            text[length++] = ' ';
-        memcpy(text + length, o->argv[i], word);
-        length += word;
-    }
-    if (!LoadModule(o))
+    static char text[TEXT_SIZE];
+    static ProbeState st;
+    LONG length;
+    if (!JoinText(o, text, &length))
+        return PROBE_USAGE;
+    if (!LoadModule(&st, o))
         return PROBE_NO_MODULE;
-    LONG s = Open(o->argv[0], o->argv[1], false, o->timeoutMs);
+    double openMs;
+    LONG s = Open(&st, o->argv[0], o->argv[1], false, o->timeoutMs, &openMs);
     if (s == -1) {
-        EndModule();
+        EndModule(&st);
         return PROBE_FAILED;
     }
-    bool ok = SendAll(s, text, length, o->timeoutMs);
-    LONG got = ok ? ReadBack(s, answer, length, o->timeoutMs) : 0;
-    if (ok) {
-        if (got == length)
-            printf("    answer: %ld bytes, %s\n", got,
-                   memcmp(answer, text, length) == 0 ? "the same as sent" : "different from what was sent");
-        else
-            printf("    answer: %ld of %ld bytes\n", got, length);
+    static double times[100000];
+    DWORD answered = 0;
+    bool ok = true;
+    for (DWORD i = 0; i < o->count && ok && !st.socketGone; i++) {
+        if (i > 0)
+            Pause(o->intervalMs);
+        double start = NowMs();
+        ok = RoundTrip(&st, s, text, length, o->timeoutMs);
+        double ms = NowMs() - start;
+        if (ok)
+            times[answered++] = ms;
+        if (!st.detail)
+            printf("round trip %lu: %s, %.2f ms\n", i + 1, ok ? "answered" : "failed", ms);
     }
-    if (o->interruptAfterMs >= 0 && !interruptDone)
+    if (!st.detail) {
+        printf("%lu round trips of %ld bytes on one connection, %lu answered\n", o->count, length, answered);
+        PrintTimeSummary("round trip", times, (int)answered);
+    }
+    if (o->interruptAfterMs >= 0 && !st.interruptDone)
         printf("    no wait lasted %ld ms: interruptRequest was never set\n", o->interruptAfterMs);
-    ok = Close(s) && ok && got == length;
-    EndModule();
+    ok = Close(&st, s) && ok;
+    EndModule(&st);
     return ok ? PROBE_OK : PROBE_FAILED;
 }

@@ -6,8 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char PROFILE_FILE[] = "quorvane.ini";
-static const char SECTION[] = "Environment";
+static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
+static const char SECTION[] = RAVO_PROFILE_SECTION;
 enum { USER_NAME_SIZE = 50, LONG_TEXT_SIZE = 1024 };
 
 // "set to TEXT" or "not set" for a key, read as text so that a missing key
@@ -29,9 +29,9 @@ static const char* KeyState(const char* key)
 static const char* BlockModeName(LONG mode)
 {
     switch (mode) {
-    case 1: return "BLOCK_MODE_QUIET";
-    case 2: return "BLOCK_MODE_QUIET2";
-    case 3: return "BLOCK_MODE_USER";
+    case BLOCK_MODE_QUIET: return "BLOCK_MODE_QUIET";
+    case BLOCK_MODE_QUIET2: return "BLOCK_MODE_QUIET2";
+    case BLOCK_MODE_USER: return "BLOCK_MODE_USER";
     default: return "BLOCK_MODE_PUMP";
     }
 }
@@ -41,16 +41,16 @@ static const char* BlockModeName(LONG mode)
 static bool CheckUserRoutine(void)
 {
     char dllName[USER_NAME_SIZE], funcName[USER_NAME_SIZE];
-    GetPrivateProfileStringA(SECTION, "mcUserDll", "", dllName, sizeof dllName, PROFILE_FILE);
-    GetPrivateProfileStringA(SECTION, "mcUserFunc", "", funcName, sizeof funcName, PROFILE_FILE);
-    printf("mcUserDll:     \"%s\" (%s)\n", dllName, KeyState("mcUserDll"));
-    printf("mcUserFunc:    \"%s\" (%s)\n", funcName, KeyState("mcUserFunc"));
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", dllName, sizeof dllName, PROFILE_FILE);
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", funcName, sizeof funcName, PROFILE_FILE);
+    printf("mcUserDll:     \"%s\" (%s)\n", dllName, KeyState(RAVO_KEY_USER_DLL));
+    printf("mcUserFunc:    \"%s\" (%s)\n", funcName, KeyState(RAVO_KEY_USER_FUNC));
     char longer[LONG_TEXT_SIZE];
-    GetPrivateProfileStringA(SECTION, "mcUserDll", "", longer, sizeof longer, PROFILE_FILE);
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", longer, sizeof longer, PROFILE_FILE);
     if (strlen(longer) >= USER_NAME_SIZE)
         printf("  note: mcUserDll is longer than %d characters; the module reads only \"%s\"\n",
                USER_NAME_SIZE - 1, dllName);
-    GetPrivateProfileStringA(SECTION, "mcUserFunc", "", longer, sizeof longer, PROFILE_FILE);
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", longer, sizeof longer, PROFILE_FILE);
     if (strlen(longer) >= USER_NAME_SIZE)
         printf("  note: mcUserFunc is longer than %d characters; the module reads only \"%s\"\n",
                USER_NAME_SIZE - 1, funcName);
@@ -99,21 +99,21 @@ int CommandSettings(const ProbeOptions*)
            attributes == INVALID_FILE_ATTRIBUTES ? "missing: every setting takes its default" : "present");
     printf("section:       [%s]; read once, by the first _netopen after the module is loaded\n", SECTION);
 
-    LONG hook = (LONG)GetPrivateProfileIntA(SECTION, "mcHook", 0, PROFILE_FILE);
-    printf("mcHook:        %ld (%s): %s\n", hook, KeyState("mcHook"),
+    LONG hook = (LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_HOOK, 0, PROFILE_FILE);
+    printf("mcHook:        %ld (%s): %s\n", hook, KeyState(RAVO_KEY_HOOK),
            hook ? "mcWSAHook is the blocking hook during the service and host look-ups"
                 : "no blocking hook of the module's own");
 
-    LONG mode = (LONG)GetPrivateProfileIntA(SECTION, "mcBlockMode", 0, PROFILE_FILE);
-    printf("mcBlockMode:   %ld (%s): %s\n", mode, KeyState("mcBlockMode"), BlockModeName(mode));
+    LONG mode = (LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_BLOCK_MODE, 0, PROFILE_FILE);
+    printf("mcBlockMode:   %ld (%s): %s\n", mode, KeyState(RAVO_KEY_BLOCK_MODE), BlockModeName(mode));
     switch (mode) {
-    case 1:
+    case BLOCK_MODE_QUIET:
         printf("idle routine:  IdleNothing (returns at once; no message is dispatched while waiting)\n");
         return PROBE_OK;
-    case 2:
+    case BLOCK_MODE_QUIET2:
         printf("idle routine:  IdleNothing2 (returns at once; behaves as mode 1)\n");
         return PROBE_OK;
-    case 3:
+    case BLOCK_MODE_USER:
         printf("idle routine:  the user routine named by mcUserFunc in mcUserDll\n");
         return CheckUserRoutine() ? PROBE_OK : PROBE_FAILED;
     default:

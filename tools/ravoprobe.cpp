@@ -15,6 +15,14 @@ enum {
     OPT_SECONDS = 1 << 4,
     OPT_ONCE = 1 << 5,
     OPT_DELAY = 1 << 6,
+    OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
+};
+
+// The largest values accepted: beyond them a number is refused, not capped.
+enum {
+    MAX_TIMEOUT_MS = 86400000,  // one day
+    MAX_SECONDS = 86400,
+    MAX_COUNT = 100000,
 };
 
 struct Command {
@@ -33,23 +41,29 @@ static const Command COMMANDS[] = {
      "name and idle routine, and for mode 3 whether mcUserDll loads and exports\n"
      "mcUserFunc (tried here, then unloaded). Reads the profile itself, so the\n"
      "module's message box is never shown. Exit status 0; 1 when mode 3 would\n"
-     "fail and fall back to pump mode.\n"},
+     "fail and fall back to pump mode; 2 bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
      "(150 start-up or readiness poll, 300 service look-up, 450 host look-up,\n"
      "600 socket creation, 750 non-blocking switch, 900 socket option; none for\n"
      "connect, bind, send, recv and closesocket), the WinSock error's name and\n"
      "meaning, and every other way the number can be read, most likely first.\n"
-     "CODE is decimal (or 0x hexadecimal). Exit status 0, or 2 for bad usage.\n"},
-    {"open", CommandOpen, OPT_DLL | OPT_TIMEOUT | OPT_BIND, 2, 2, "ravoprobe open HOST SERVICE [--bind] [--dll PATH] [--timeout MS]",
+     "CODE is decimal (or 0x hexadecimal) and must fit 32 bits. Exit status 0, or\n"
+     "2 for bad usage.\n"},
+    {"open", CommandOpen, OPT_DLL | OPT_TIMEOUT | OPT_BIND | OPT_COUNT, 2, 2, "ravoprobe open HOST SERVICE [--bind] [--count N [--interval MS]] [--quiet] [--dll PATH] [--timeout MS]",
      "Opens a connection with _netopen as a host does (SERVICE is a name from the\n"
      "services file, never a port number), shows the socket and the time the call\n"
      "took, then closes it with _netclose. --bind binds instead of connecting\n"
      "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
-     "bounds the call: connect blocks inside the socket library. Exit status 0,\n"
-     "1 when the open failed, 3 when the module cannot be loaded.\n"},
-    {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT, 3, -1,
-     "ravoprobe send HOST SERVICE TEXT... [--interrupt-after MS] [--dll PATH] [--timeout MS]",
+     "bounds the call: connect blocks inside the socket library. --count N opens\n"
+     "and closes N times, --interval MS apart (default 1000), and prints min /\n"
+     "median / 95th percentile / max of the _netopen times. --quiet prints nothing:\n"
+     "the exit status answers (like pg_isready).\n"
+     "Exit status 0 every open answered, 1 an open failed, 2 bad usage, 3 the\n"
+     "module cannot be loaded.\n"},
+    {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT | OPT_COUNT, 3, -1,
+     "ravoprobe send HOST SERVICE TEXT... [--interrupt-after MS] [--count N [--interval MS]] [--quiet]\n"
+     "                 [--dll PATH] [--timeout MS]",
      "Opens a connection, sends the words of TEXT joined by spaces with _netsend,\n"
      "reads back with _netread until as many bytes came back as were sent, the\n"
      "server closes, or --timeout MS (default 3000) passes, and closes. Shows each\n"
@@ -57,9 +71,12 @@ static const Command COMMANDS[] = {
      "2 later turns, 0 end of the wait). --interrupt-after MS sets interruptRequest\n"
      "once a wait has lasted MS, so the module sends the urgent byte \"B\".\n"
      "The module's wait has no time limit: after the time-out the probe's callback\n"
-     "shuts the socket down so the poll ends, and ends the wait with 10060\n"
-     "(WSAETIMEDOUT). Exit status 0, 1 when a call failed or the answer was short,\n"
-     "3 when the module cannot be loaded.\n"},
+     "closes the socket, so the wait ends with 10060 (WSAETIMEDOUT), and releases\n"
+     "the socket library with WSACleanup instead of _netclose. --count N makes N\n"
+     "round trips on the one connection, --interval MS apart (default 1000), with\n"
+     "min / median / 95th percentile / max. --quiet prints nothing.\n"
+     "Exit status 0 every answer came back whole, 1 a call failed or an answer was\n"
+     "short, 2 bad usage, 3 the module cannot be loaded.\n"},
     {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
      "ravoprobe echo-server SERVICE [--seconds N] [--once] [--delay MS]",
      "A loopback echo peer on 127.0.0.1 at SERVICE's port (from the services file),\n"
@@ -68,7 +85,19 @@ static const Command COMMANDS[] = {
      "--seconds N (default 30), or when the first client disconnects with --once.\n"
      "--delay MS holds each answer back for MS, or until an urgent byte arrives,\n"
      "so that a client's wait lasts long enough to be interrupted. Exit status 0,\n"
-     "1 when the port cannot be listened on.\n"},
+     "1 when the port cannot be listened on, 2 bad usage.\n"},
+    {"version", CommandVersion, OPT_DLL, 0, 0, "ravoprobe version [--dll PATH] (also ravoprobe --version)",
+     "Shows the probe's version and source revision, and for the module it loads:\n"
+     "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
+     "link time stamp, and whether the nine exports stand at their ordinals. The\n"
+     "module's start-up routine is not run. Exit status 0; 1 when an export is\n"
+     "missing or away from its ordinal; 2 bad usage; 3 when it cannot be loaded.\n"},
+    {"services", CommandServices, 0, 0, 1, "ravoprobe services [NAME]",
+     "Shows the services file the module's look-ups read (under Windows and under\n"
+     "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"
+     "resolved to its port as _netopen resolves it (getservbyname, \"tcp\").\n"
+     "Exit status 0; 1 when NAME has no tcp entry or the file cannot be read;\n"
+     "2 bad usage.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -101,20 +130,23 @@ void PrintQuoted(const char* bytes, int length)
 
 static void PrintUsage(FILE* out)
 {
-    fprintf(out, "usage: ravoprobe COMMAND [ARGS] (--help after a command for its details)\n");
+    fprintf(out, "usage: ravoprobe COMMAND [ARGS] (-h or --help after a command for its details)\n");
     for (int i = 0; i < COMMAND_COUNT; i++)
         fprintf(out, "  %s\n", COMMANDS[i].usage);
     fprintf(out, "ravowsok.dll is loaded from ravoprobe's folder unless --dll PATH names it.\n"
-                 "Exit status: 0 success, 1 the operation failed, 2 bad usage, 3 no module.\n");
+                 "Exit status: 0 success (answered), 1 the operation failed, 2 bad usage,\n"
+                 "3 the module is missing or cannot be loaded.\n");
 }
 
-static bool ParseNumber(const char* command, const char* option, const char* text, DWORD* out)
+// A whole decimal number from low to high; anything else is refused.
+static bool ParseNumber(const char* command, const char* option, const char* text, DWORD low, DWORD high,
+                        DWORD* out)
 {
-    char* end;
-    long value = text ? strtol(text, &end, 10) : -1;
-    if (!text || *text == 0 || *end != 0 || value < 0) {
-        fprintf(stderr, "ravoprobe %s: %s needs a number of 0 or more, got \"%s\"\n", command, option,
-                text ? text : "nothing");
+    char* end = NULL;
+    long long value = text && *text >= '0' && *text <= '9' ? strtoll(text, &end, 10) : -1;
+    if (!text || !end || *end != 0 || value < (long long)low || value > (long long)high) {
+        fprintf(stderr, "ravoprobe %s: %s needs a whole number from %lu to %lu, got \"%s\"\n", command, option,
+                low, high, text ? text : "nothing");
         return false;
     }
     *out = (DWORD)value;
@@ -129,6 +161,8 @@ static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o
     o->timeoutMs = 3000;
     o->interruptAfterMs = -1;
     o->seconds = 30;
+    o->count = 1;
+    o->intervalMs = 1000;
     o->argv = (char**)calloc(argc + 1, sizeof(char*));
     bool operandsOnly = false;
     for (int i = 0; i < argc; i++) {
@@ -141,33 +175,43 @@ static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o
         DWORD number;
         if (strcmp(a, "--") == 0) {
             operandsOnly = true;
-        } else if (strcmp(a, "--help") == 0) {
+        } else if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
             printf("usage: %s\n%s", c->usage, c->help);
             return PROBE_OK;
         } else if (strcmp(a, "--dll") == 0 && (c->options & OPT_DLL) && next) {
             o->dllPath = next;
             i++;
         } else if (strcmp(a, "--timeout") == 0 && (c->options & OPT_TIMEOUT)) {
-            if (!ParseNumber(c->name, a, next, &o->timeoutMs))
+            if (!ParseNumber(c->name, a, next, 0, MAX_TIMEOUT_MS, &o->timeoutMs))
                 return PROBE_USAGE;
             i++;
         } else if (strcmp(a, "--interrupt-after") == 0 && (c->options & OPT_INTERRUPT)) {
-            if (!ParseNumber(c->name, a, next, &number))
+            if (!ParseNumber(c->name, a, next, 0, MAX_TIMEOUT_MS, &number))
                 return PROBE_USAGE;
             o->interruptAfterMs = (LONG)number;
             i++;
         } else if (strcmp(a, "--bind") == 0 && (c->options & OPT_BIND)) {
             o->bind = true;
         } else if (strcmp(a, "--seconds") == 0 && (c->options & OPT_SECONDS)) {
-            if (!ParseNumber(c->name, a, next, &o->seconds))
+            if (!ParseNumber(c->name, a, next, 0, MAX_SECONDS, &o->seconds))
                 return PROBE_USAGE;
             i++;
         } else if (strcmp(a, "--once") == 0 && (c->options & OPT_ONCE)) {
             o->once = true;
         } else if (strcmp(a, "--delay") == 0 && (c->options & OPT_DELAY)) {
-            if (!ParseNumber(c->name, a, next, &o->delayMs))
+            if (!ParseNumber(c->name, a, next, 0, MAX_TIMEOUT_MS, &o->delayMs))
                 return PROBE_USAGE;
             i++;
+        } else if (strcmp(a, "--count") == 0 && (c->options & OPT_COUNT)) {
+            if (!ParseNumber(c->name, a, next, 1, MAX_COUNT, &o->count))
+                return PROBE_USAGE;
+            i++;
+        } else if (strcmp(a, "--interval") == 0 && (c->options & OPT_COUNT)) {
+            if (!ParseNumber(c->name, a, next, 0, MAX_TIMEOUT_MS, &o->intervalMs))
+                return PROBE_USAGE;
+            i++;
+        } else if (strcmp(a, "--quiet") == 0 && (c->options & OPT_COUNT)) {
+            o->quiet = true;
         } else {
             fprintf(stderr, "ravoprobe %s: unknown option or missing value: %s\nusage: %s\n", c->name, a,
                     c->usage);
@@ -191,16 +235,23 @@ int main(int argc, char** argv)
         PrintUsage(stderr);
         return PROBE_USAGE;
     }
-    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "help") == 0) {
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
         PrintUsage(stdout);
         return PROBE_OK;
     }
+    if (strcmp(argv[1], "--version") == 0)
+        argv[1] = (char*)"version";
     for (int i = 0; i < COMMAND_COUNT; i++) {
         if (strcmp(argv[1], COMMANDS[i].name) != 0)
             continue;
         ProbeOptions o;
         int status = ParseOptions(&COMMANDS[i], argc - 2, argv + 2, &o);
-        return status >= 0 ? status : COMMANDS[i].run(&o);
+        if (status >= 0)
+            return status;
+        // Quiet: the exit status alone answers; usage errors above still show.
+        if (o.quiet && !freopen("NUL", "w", stdout))
+            fclose(stdout);
+        return COMMANDS[i].run(&o);
     }
     fprintf(stderr, "ravoprobe: unknown command \"%s\"\n", argv[1]);
     PrintUsage(stderr);

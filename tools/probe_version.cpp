@@ -1,0 +1,105 @@
+// ravoprobe version: which probe this is and which module it loads: path,
+// size, SHA-256 (to compare with the release's checksum list), the link time
+// stamp, and whether the nine exports stand at their ordinals.
+#include "probe.h"
+#include "probe_version.h"
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <wincrypt.h>
+
+enum { SHA256_SIZE = 32, READ_CHUNK = 65536 };
+
+// Hashes the whole file; false when it cannot be read or hashed.
+static bool HashFile(const char* path, BYTE* digest, DWORD* size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    bool ok = CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+              CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+    static BYTE chunk[READ_CHUNK];
+    DWORD got = 0;
+    *size = 0;
+    while (ok && ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) {
+        ok = CryptHashData(hash, chunk, got, 0);
+        *size += got;
+    }
+    DWORD digestSize = SHA256_SIZE;
+    ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0) && digestSize == SHA256_SIZE;
+    if (hash)
+        CryptDestroyHash(hash);
+    if (provider)
+        CryptReleaseContext(provider, 0);
+    CloseHandle(file);
+    return ok;
+}
+
+// The time stamp the linker wrote into the loaded module's header.
+static DWORD LinkTimeStamp(HMODULE dll)
+{
+    const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)dll;
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)((const BYTE*)dll + dos->e_lfanew);
+    return nt->FileHeader.TimeDateStamp;
+}
+
+// Returns the number of exports missing or away from their ordinals.
+static int PrintModule(HMODULE dll, const char* path)
+{
+    printf("module:      %s\n", path);
+    BYTE digest[SHA256_SIZE];
+    DWORD size;
+    if (HashFile(path, digest, &size)) {
+        printf("size:        %lu bytes\nsha256:      ", size);
+        for (int i = 0; i < SHA256_SIZE; i++)
+            printf("%02x", digest[i]);
+        printf("\n");
+    } else {
+        printf("sha256:      cannot read or hash the file (error %lu)\n", GetLastError());
+    }
+    DWORD stamp = LinkTimeStamp(dll);
+    time_t when = (time_t)stamp;
+    struct tm* utc = gmtime(&when);
+    char text[32] = "";
+    if (stamp && utc)
+        strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
+    printf("linked:      0x%08lx%s%s\n", stamp, stamp ? ", " : " (no time recorded)", text);
+
+    RavoExports x;
+    RavoExportSlot slots[RAVO_EXPORT_COUNT];
+    char problem[1024];
+    int faults = ResolveRavoExports(dll, &x, problem, sizeof problem);
+    ListRavoExports(&x, slots);
+    printf("exports:     %s\n", faults ? "NOT all at their ordinals:" : "all nine at their ordinals");
+    if (faults)
+        printf("%s", problem);
+    return faults;
+}
+
+int CommandVersion(const ProbeOptions* o)
+{
+    printf("ravoprobe %s%s%s\n", RAVOPROBE_VERSION, RAVOPROBE_REVISION[0] ? ", source revision " : "",
+           RAVOPROBE_REVISION);
+    char path[MAX_PATH];
+    if (o->dllPath)
+        lstrcpynA(path, o->dllPath, sizeof path);
+    else {
+        GetModuleFileNameA(NULL, path, sizeof path);
+        char* slash = strrchr(path, '\\');
+        lstrcpynA(slash ? slash + 1 : path, "ravowsok.dll", (int)(path + sizeof path - (slash ? slash + 1 : path)));
+    }
+    // Loaded without running its start-up routine: identifying it must not
+    // depend on it working.
+    HMODULE dll = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    if (!dll) {
+        DWORD error = GetLastError();
+        printf("module:      %s cannot be loaded (LoadLibrary error %lu)\n", path, error);
+        return PROBE_NO_MODULE;
+    }
+    GetModuleFileNameA(dll, path, sizeof path);
+    int faults = PrintModule(dll, path);
+    FreeLibrary(dll);
+    return faults ? PROBE_FAILED : PROBE_OK;
+}
