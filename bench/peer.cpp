@@ -9,6 +9,7 @@
 // would slow or be slowed by the very loop being measured. A separate process is what a real server is, and it
 // treats the three contenders alike: each waits for the same peer code.
 #include "bench.h"
+#include "sendall.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -26,23 +27,11 @@ static bool ReceiveAll(SOCKET s, char* buffer, int size)
     return true;
 }
 
-static bool SendEverything(SOCKET s, const char* data, int length)
-{
-    while (length > 0) {
-        int sent = send(s, data, length, 0);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= sent;
-    }
-    return true;
-}
-
 static void Echo(SOCKET s, char* buffer)
 {
     for (;;) {
         int got = recv(s, buffer, PEER_BUFFER, 0);
-        if (got <= 0 || !SendEverything(s, buffer, got))
+        if (got <= 0 || !SendAllBytes(s, buffer, got))
             return;
     }
 }
@@ -80,7 +69,7 @@ static void Discard(SOCKET s, char* buffer)
             ack.received += got;
             offset += got;
         }
-        if (!SendEverything(s, (const char*)&ack, sizeof ack))
+        if (!SendAllBytes(s, (const char*)&ack, sizeof ack))
             return;
     }
 }

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <string>
 #include "check.h"
+#include "child.h"
 
 static char workDir[MAX_PATH];
 static char toolPath[MAX_PATH];
@@ -26,7 +27,7 @@ static void RemoveWorkDir(void)
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     SetCurrentDirectoryA(temp);
-    for (const char* name : {"ravodump", "five.bin", "empty.bin", "out.txt", "err.txt"}) {
+    for (const char* name : {"ravodump", "five.bin", "empty.bin"}) {
         char path[2 * MAX_PATH];
         snprintf(path, sizeof path, "%s\\%s", workDir, name);
         DeleteFileA(path);
@@ -63,46 +64,13 @@ struct ToolRun {
     std::string out, err;
 };
 
-// Returns an inheritable handle to a new file name, for the child's output.
-static HANDLE OutputFile(const char* name)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
 // Runs dumptool with arguments in the work folder, waiting at most 30 s.
-// Returns its exit code and output; exit code 999 when it could not run.
+// Returns its exit code and output; exit code CHILD_NOT_RUN when it did not run.
 static ToolRun RunTool(const char* arguments)
 {
-    ToolRun run = {999, "", ""};
-    char commandLine[1024];
-    snprintf(commandLine, sizeof commandLine, "\"%s\" %s", toolPath, arguments);
-    HANDLE out = OutputFile("out.txt"), err = OutputFile("err.txt");
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process;
-    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, workDir, &startup,
-                                  &process);
-    CloseHandle(out);
-    CloseHandle(err);
-    if (!CHECK(started, "cannot start %s (error %lu)", commandLine, GetLastError()))
-        return run;
-    if (!CHECK(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0,
-               "dumptool %s did not end within 30 s", arguments)) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 5000);
-    } else {
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ReadWholeFile("out.txt", &run.out);
-    ReadWholeFile("err.txt", &run.err);
+    static Child child;
+    RunChild(&child, toolPath, arguments, workDir, CHILD_SEPARATE, 30000);
+    ToolRun run = {child.exitCode, child.text, child.errorText};
     return run;
 }
 

@@ -3,99 +3,17 @@
 // in each block mode, and send through the real module against the probe's
 // own echo server and against a closed port. Every wait is bounded.
 #include "check.h"
+#include "child.h"
 #include "ravo.h"
 #include <stdio.h>
 #include <string.h>
 
-enum { OUTPUT_SIZE = 32768, RUN_MS = 30000, LISTEN_MS = 20000 };
+enum { RUN_MS = 30000, LISTEN_MS = 20000 };
 
-struct Child {
-    HANDLE process;
-    HANDLE output;  // read end of the child's stdout and stderr
-    char text[OUTPUT_SIZE];
-    int length;
-    DWORD exitCode;
-    bool ended;  // false: killed after its time ran out
-};
-
-// Starts build/ravoprobe.exe with the arguments, stdout and stderr on a pipe.
+// Starts build/ravoprobe.exe with the arguments, stdout and stderr merged.
 static bool StartProbe(Child* c, const char* args)
 {
-    memset(c, 0, sizeof *c);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE writeEnd;
-    if (!CHECK(CreatePipe(&c->output, &writeEnd, &inherit, 0), "CreatePipe failed: %lu", GetLastError()))
-        return false;
-    SetHandleInformation(c->output, HANDLE_FLAG_INHERIT, 0);
-    char commandLine[1024];
-    _snprintf(commandLine, sizeof commandLine, "\"%s\" %s", BuildPath("ravoprobe.exe"), args);
-    commandLine[sizeof commandLine - 1] = 0;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION info;
-    BOOL made = CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
-    DWORD error = GetLastError();
-    CloseHandle(writeEnd);
-    if (!CHECK(made, "CreateProcess(%s) failed: %lu", commandLine, error)) {
-        CloseHandle(c->output);
-        return false;
-    }
-    CloseHandle(info.hThread);
-    c->process = info.hProcess;
-    return true;
-}
-
-// Reads what the pipe holds now; false once the writer has gone.
-static bool ReadAvailable(Child* c)
-{
-    DWORD waiting = 0;
-    if (!PeekNamedPipe(c->output, NULL, 0, NULL, &waiting, NULL))
-        return false;
-    while (waiting > 0 && c->length < OUTPUT_SIZE - 1) {
-        DWORD got = 0;
-        if (!ReadFile(c->output, c->text + c->length, OUTPUT_SIZE - 1 - c->length, &got, NULL))
-            return false;
-        c->length += got;
-        c->text[c->length] = 0;
-        waiting = waiting > got ? waiting - got : 0;
-    }
-    return true;
-}
-
-// Waits (bounded) until the output holds the text; true when it does.
-static bool WaitForOutput(Child* c, const char* text, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (!strstr(c->text, text)) {
-        if (!ReadAvailable(c) || GetTickCount() - start > ms)
-            return strstr(c->text, text) != NULL;
-        Sleep(10);
-    }
-    return true;
-}
-
-// Collects the rest of the output and the exit code; kills the child when it
-// is still running after ms.
-static void FinishChild(Child* c, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (ReadAvailable(c) && GetTickCount() - start < ms &&
-           WaitForSingleObject(c->process, 10) == WAIT_TIMEOUT) {
-    }
-    c->ended = WaitForSingleObject(c->process, 0) == WAIT_OBJECT_0;
-    if (!c->ended) {
-        TerminateProcess(c->process, 99);
-        WaitForSingleObject(c->process, 5000);
-    }
-    ReadAvailable(c);  // what it wrote just before ending
-    GetExitCodeProcess(c->process, &c->exitCode);
-    CloseHandle(c->process);
-    CloseHandle(c->output);
-    CHECK(c->ended, "ravoprobe was still running after %lu ms; output so far:\n%s", ms, c->text);
+    return StartChild(c, BuildPath("ravoprobe.exe"), args, NULL, CHILD_MERGED);
 }
 
 static void RunProbe(Child* c, const char* args)
@@ -237,7 +155,7 @@ static bool StartEchoServer(Child* server, const char* args)
 {
     if (!StartProbe(server, args))
         return false;
-    if (CHECK(WaitForOutput(server, "listening on 127.0.0.1", LISTEN_MS),
+    if (CHECK(WaitForChildOutput(server, "listening on 127.0.0.1", LISTEN_MS),
               "echo-server (%s) did not listen within %d ms; output:\n%s", args, LISTEN_MS, server->text))
         return true;
     FinishChild(server, 0);

@@ -2,22 +2,10 @@
 // reports urgent bytes, so the module can be tried without a database
 // server. Its lifetime is always bounded.
 #include "probe.h"
+#include "sendall.h"
 #include <stdio.h>
 
 enum { TICK_MS = 50, HOLD_SIZE = 65536 };
-
-// Sends every byte or gives up on an error; true when all went out.
-static bool SendEvery(SOCKET s, const char* data, int length)
-{
-    while (length > 0) {
-        int n = send(s, data, length, 0);
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= n;
-    }
-    return true;
-}
 
 // Serves one client until it disconnects or the deadline passes. Answers are
 // held back for delayMs, or until an urgent byte arrives.
@@ -29,7 +17,7 @@ static void Serve(SOCKET s, double deadline, DWORD delayMs)
     bool releaseNow = false;
     while (NowMs() < deadline) {
         if (heldLength > 0 && (releaseNow || NowMs() - heldSince >= delayMs)) {
-            if (!SendEvery(s, held, heldLength)) {
+            if (!SendAllBytes(s, held, heldLength)) {
                 printf("echo-server: echo failed: WinSock error %d\n", WSAGetLastError());
                 return;
             }

@@ -1,6 +1,7 @@
 // Loopback peers for tests.
 #include "peer.h"
 #include "check.h"
+#include "sendall.h"
 #include <string.h>
 
 static bool StartWinsock(void)
@@ -28,17 +29,6 @@ static void Keep(Peer* peer, const char* data, int length)
     InterlockedExchangeAdd(&peer->receivedLength, length);
 }
 
-static void SendAll(SOCKET s, const char* data, int length)
-{
-    while (length > 0) {
-        int sent = send(s, data, length, 0);
-        if (sent <= 0)
-            return;
-        data += sent;
-        length -= sent;
-    }
-}
-
 // Serves one accepted connection until the other side closes it or the peer stops.
 static void Serve(Peer* peer, SOCKET s)
 {
@@ -46,7 +36,7 @@ static void Serve(Peer* peer, SOCKET s)
     bool replied = peer->mode != PEER_REPLY_ON_EVENT;
     while (!peer->stop) {
         if (!replied && WaitForSingleObject(peer->go, 0) == WAIT_OBJECT_0) {
-            SendAll(s, peer->reply, peer->replyLength);
+            SendAllBytes(s, peer->reply, peer->replyLength);
             replied = true;
         }
         fd_set readable, urgent;
@@ -68,7 +58,7 @@ static void Serve(Peer* peer, SOCKET s)
                 break;
             Keep(peer, buffer, got);
             if (peer->mode == PEER_ECHO)
-                SendAll(s, buffer, got);
+                SendAllBytes(s, buffer, got);
         }
     }
 }
