@@ -15,10 +15,11 @@ static const char USER[] = "ravo";  // the cluster's superuser, trusted on loopb
 static const char DATABASE[] = "postgres";
 static const DWORD LINK_LIMIT_MS = 40000;  // every wait of a case, together
 
-// Rows of the large result: about 6.5 MB of DataRow messages of varying size.
+// Rows of the large result: about 6.5 MB of DataRow messages of varying size
+// (RESULT_SQL makes row n from n alone, so each can be checked here).
 static const long RESULT_ROWS = 60000;
 static const char RESULT_SQL[] =
-    "SELECT n, repeat(chr(65 + n % 26), 40 + n % 97) FROM generate_series(1, 60000) AS n ORDER BY n";
+    "SELECT n, repeat(chr(65 + n %% 26), 40 + n %% 97) FROM generate_series(1, %ld) AS n ORDER BY n";
 
 // Rows of the COPY: about 5 MB of text.
 static const long COPY_ROWS = 50000;
@@ -54,8 +55,11 @@ TEST_CASE(a_large_result_arrives_whole_through_many_reads)
     PgLink link;
     if (PgConnect(&link, SERVICE, USER, DATABASE, LINK_LIMIT_MS)) {
         printf("  server version %s\n", link.serverVersion.c_str());
+        char sql[160], tag[32];
+        sprintf(sql, RESULT_SQL, RESULT_ROWS);
+        sprintf(tag, "SELECT %ld", RESULT_ROWS);
         std::string q;
-        PgQueryMessage(&q, RESULT_SQL);
+        PgQueryMessage(&q, sql);
         PgMessage m;
         if (PgSendAll(&link, q) && PgExpect(&link, 'T', &m)) {
             PgCursor c = PgCursorOn(&m.body);
@@ -63,18 +67,19 @@ TEST_CASE(a_large_result_arrives_whole_through_many_reads)
             long rows = 0, badRows = 0, firstBad = 0;
             std::vector<std::string> fields;
             std::vector<bool> isNull;
-            while (PgNext(&link, &m) && m.type == 'D') {
+            bool ok;
+            while ((ok = PgNext(&link, &m)) && m.type == 'D') {
                 rows++;
                 if (!PgDataRowFields(m.body, &fields, &isNull) || !IsResultRow(fields, isNull, rows))
                     if (badRows++ == 0)
                         firstBad = rows;
             }
-            CHECK(m.type == 'C' && m.body == "SELECT 60000" + std::string(1, '\0'),
-                  "after the rows: expected CommandComplete \"SELECT 60000\", seen '%c' \"%s\"", m.type,
-                  m.body.c_str());
             CHECK_EQ(RESULT_ROWS, rows, "rows received");
             CHECK(badRows == 0, "%ld rows differ from what the query makes, the first is row %ld", badRows, firstBad);
-            PgExpect(&link, 'Z', &m);
+            if (ok && CHECK(m.type == 'C' && m.body == std::string(tag) + '\0',
+                            "after the rows: expected CommandComplete \"%s\", seen '%c' \"%s\"", tag, m.type,
+                            m.body.c_str()))
+                PgExpect(&link, 'Z', &m);
             CHECK(link.traffic.reads > 100, "expected the result to take many reads, took %ld", link.traffic.reads);
             CHECK(link.traffic.readsEndingInMessage > 0,
                   "expected some messages split across reads, seen none in %ld reads", link.traffic.reads);
