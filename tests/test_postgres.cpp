@@ -91,7 +91,7 @@ TEST_CASE(a_large_result_arrives_whole_through_many_reads)
 }
 
 // Row n of the COPY: printable text of varying length, without the tab,
-// backslash and line ends that COPY's text format treats specially.
+// backslash and line ends to which COPY's text format gives a meaning.
 static void MakeCopyLine(unsigned long* seed, std::string* line)
 {
     static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,;:-_+=()[]{}!?'\"#%&*/<>|~^";
