@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
-# Wine, Xvfb, CMake and Ninja. Does nothing when everything is already there.
+# Wine, Xvfb, CMake, Ninja and PostgreSQL (its server, for test_postgres).
+# Does nothing when everything is already there.
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
 set -euo pipefail
@@ -17,6 +18,8 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v xvfb-run >/dev/null || need+=(xvfb)
 command -v xauth >/dev/null || need+=(xauth)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+# The server for test_postgres: Debian 12 ships 15, Debian 13 ships 17.
+ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
