@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
-# Wine, Xvfb, CMake and Ninja. Does nothing when everything is already there.
+# Wine, Xvfb, CMake and Ninja, and clang, lld and llvm for Microsoft-style
+# hosts. Does nothing when everything is already there.
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
 set -euo pipefail
@@ -17,6 +18,11 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v xvfb-run >/dev/null || need+=(xvfb)
 command -v xauth >/dev/null || need+=(xauth)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+# For hosts built in Microsoft mode: clang, lld-link, and llvm-dlltool for
+# the import library ravowsok.lib.
+command -v clang >/dev/null || need+=(clang)
+command -v lld-link >/dev/null || need+=(lld)
+command -v llvm-dlltool >/dev/null || need+=(llvm)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
