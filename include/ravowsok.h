@@ -79,7 +79,10 @@
  * the call fails with it. The socket is gone, so the host does not call
  * _netclose on it; it calls WSACleanup once instead, balancing the start-up
  * of _netopen, and WEP at the end as usual. A shutdown() from the callback is
- * not enough: the poll reports the socket ready only once the peer answers. */
+ * not enough: the poll reports the socket ready only once the peer answers
+ * (after a shutdown of sending, a server that closes its own end in reply
+ * does; a hung one never does; a shutdown of receiving alone changes nothing).
+ * examples/host.c does all of this. */
 #define WAIT_PHASE_END 0
 #define WAIT_PHASE_FIRST 1
 #define WAIT_PHASE_AGAIN 2

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
-# Wine, Xvfb, CMake, Ninja and PostgreSQL (its server, for test_postgres).
-# Does nothing when everything is already there.
+# Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres), and
+# clang, lld and llvm for Microsoft-style hosts. Does nothing when everything
+# is already there.
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
 set -euo pipefail
@@ -20,6 +21,11 @@ command -v xauth >/dev/null || need+=(xauth)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
 # The server for test_postgres: Debian 12 ships 15, Debian 13 ships 17.
 ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
+# For hosts built in Microsoft mode: clang, lld-link, and llvm-dlltool for
+# the import library ravowsok.lib.
+command -v clang >/dev/null || need+=(clang)
+command -v lld-link >/dev/null || need+=(lld)
+command -v llvm-dlltool >/dev/null || need+=(llvm)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

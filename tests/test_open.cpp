@@ -89,7 +89,7 @@ TEST_CASE(startup_failure_reports_value_plus_150_before_the_settings_are_read)
     InjectFailure("WSAStartup", 1, WSAVERNOTSUPPORTED, 0);
     OpenResult o = Open(&r, "127.0.0.1", "ravotest1", 0, &conn);
     CHECK_EQ(-1, o.socket, "socket");
-    CHECK_EQ(WSAVERNOTSUPPORTED + 150, o.error, "error code");
+    CHECK_EQ(WSAVERNOTSUPPORTED + NET_ERR_STARTUP, o.error, "error code");
     CHECK_EQ(1, CallLogSize(), "platform calls after a failed start-up");
     // The settings are read by the next open that starts the library.
     Open(&r, "127.0.0.1", "no-such-service", 0, &conn);
@@ -106,7 +106,7 @@ TEST_CASE(unknown_service_reports_error_plus_300_and_skips_the_host)
     OpenResult o = Open(&r, "127.0.0.1", "no-such-service", 0, &conn);
     CHECK_EQ(-1, o.socket, "socket");
     CHECK(LastErrorRead() > 0, "no socket error was read");
-    CHECK_EQ(LastErrorRead() + 300, o.error, "error code");
+    CHECK_EQ(LastErrorRead() + NET_ERR_SERVICE, o.error, "error code");
     CHECK_EQ(0, CallCount("gethostbyname"), "host look-ups");
     CHECK_EQ(0, CallCount("socket"), "sockets made");
     CHECK_EQ(0, CallCount("WSACleanup"), "library releases on failure");
@@ -116,7 +116,7 @@ TEST_CASE(unknown_service_reports_error_plus_300_and_skips_the_host)
     wsprintfA(port, "%u", ServicePort("ravotest1"));
     o = Open(&r, "127.0.0.1", port, 0, &conn);
     CHECK_EQ(-1, o.socket, "socket for a service given as a port number");
-    CHECK_EQ(LastErrorRead() + 300, o.error, "error code for a port number");
+    CHECK_EQ(LastErrorRead() + NET_ERR_SERVICE, o.error, "error code for a port number");
     TearDown(&r, &conn);
 }
 
@@ -129,7 +129,7 @@ TEST_CASE(unknown_host_reports_error_plus_450_and_makes_no_socket)
     OpenResult o = Open(&r, "no-such-host.invalid", "ravotest1", 0, &conn);
     CHECK_EQ(-1, o.socket, "socket");
     CHECK(LastErrorRead() > 0, "no socket error was read");
-    CHECK_EQ(LastErrorRead() + 450, o.error, "error code");
+    CHECK_EQ(LastErrorRead() + NET_ERR_HOST, o.error, "error code");
     CHECK_EQ(0, CallCount("socket"), "sockets made");
     TearDown(&r, &conn);
 }
@@ -184,11 +184,11 @@ struct InjectedCase {
 TEST_CASE(injected_setup_failures_report_their_stage_and_close_the_socket)
 {
     static const InjectedCase cases[] = {
-        {"socket", (LONG)INVALID_SOCKET, WSAEMFILE, WSAEMFILE + 600, false},
-        {"setsockopt", SOCKET_ERROR, WSAEINVAL, WSAEINVAL + 900, true},
-        {"ioctlsocket", SOCKET_ERROR, WSAENOTSOCK, WSAENOTSOCK + 750, true},
-        {"gethostbyname", 0, WSAHOST_NOT_FOUND, WSAHOST_NOT_FOUND + 450, false},
-        {"getservbyname", 0, WSANO_DATA, WSANO_DATA + 300, false},
+        {"socket", (LONG)INVALID_SOCKET, WSAEMFILE, WSAEMFILE + NET_ERR_SOCKET, false},
+        {"setsockopt", SOCKET_ERROR, WSAEINVAL, WSAEINVAL + NET_ERR_SOCKOPT, true},
+        {"ioctlsocket", SOCKET_ERROR, WSAENOTSOCK, WSAENOTSOCK + NET_ERR_NONBLOCK, true},
+        {"gethostbyname", 0, WSAHOST_NOT_FOUND, WSAHOST_NOT_FOUND + NET_ERR_HOST, false},
+        {"getservbyname", 0, WSANO_DATA, WSANO_DATA + NET_ERR_SERVICE, false},
     };
     Peer peer;
     if (!StartPeer(&peer, "ravotest1", PEER_ECHO))

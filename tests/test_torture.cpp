@@ -171,19 +171,19 @@ static Expected ExpectedFor(const Fault* f, int step)
     Expected e = {0, 0, 0, 0};
     const char* n = f->name;
     if (step == STEP_OPEN) {
-        if (strcmp(n, "WSAStartup") == 0) e.openError = f->result + 150;
-        else if (strcmp(n, "getservbyname") == 0) e.openError = f->error + 300;
-        else if (strcmp(n, "gethostbyname") == 0) e.openError = f->error + 450;
-        else if (strcmp(n, "socket") == 0) e.openError = f->error + 600;
+        if (strcmp(n, "WSAStartup") == 0) e.openError = f->result + NET_ERR_STARTUP;
+        else if (strcmp(n, "getservbyname") == 0) e.openError = f->error + NET_ERR_SERVICE;
+        else if (strcmp(n, "gethostbyname") == 0) e.openError = f->error + NET_ERR_HOST;
+        else if (strcmp(n, "socket") == 0) e.openError = f->error + NET_ERR_SOCKET;
         else if (strcmp(n, "connect") == 0) e.openError = f->error;
-        else if (strcmp(n, "setsockopt") == 0) e.openError = f->error == WSAENOPROTOOPT ? 0 : f->error + 900;
-        else if (strcmp(n, "ioctlsocket") == 0) e.openError = f->error + 750;
+        else if (strcmp(n, "setsockopt") == 0) e.openError = f->error == WSAENOPROTOOPT ? 0 : f->error + NET_ERR_SOCKOPT;
+        else if (strcmp(n, "ioctlsocket") == 0) e.openError = f->error + NET_ERR_NONBLOCK;
     } else if (step == STEP_SEND || step == STEP_READ) {
         // In a wait only the poll's failure counts; the hook look-up and
         // installation and the urgent send are not reported.
         LONG code = 0;
         if (strcmp(n, "select") == 0)
-            code = f->error + 150;
+            code = f->error + NET_ERR_SELECT;
         else if (strcmp(n, step == STEP_SEND ? "send" : "recv") == 0)
             code = f->error == WSAEWOULDBLOCK ? 0 : f->error;
         if (step == STEP_SEND) e.sendError = code;
