@@ -20,6 +20,7 @@ bash "$repo/scripts/install-deps.sh" debootstrap
 mirror=$(bash "$repo/scripts/debian-mirror.sh")
 
 root=$(mktemp -d /var/tmp/ravo-debian-"$suite".XXXXXX)
+chmod 755 "$root"   # its "/": apt's own user must get through it
 mounts=(proc sys dev dev/pts dev/shm)
 
 # Processes still running in the root (a wineserver, an Xvfb) were started by
