@@ -35,13 +35,13 @@ out=$repo/build/release
 rm -rf "$out"
 mkdir -p "$out"
 (cd "$stage" && find "$name" -type f | LC_ALL=C sort >"$work/files")
-(cd "$stage" && cmake -E tar cf "$out/$name.zip" --format=zip --mtime="@$SOURCE_DATE_EPOCH" --files-from="$work/files")
+(cd "$stage" && cmake -E tar cf "$out/$name.zip" --format=zip --mtime="$(date -u -R -d "@$SOURCE_DATE_EPOCH")" --files-from="$work/files")
 (cd "$out" && sha256sum "$name.zip") >"$out/SHA256SUMS"
 (cd "$stage" && xargs -d '\n' sha256sum <"$work/files") >>"$out/SHA256SUMS"
 
 # The archive must unpack to files that match the list.
 mkdir "$work/check"
-(cd "$work/check" && cmake -E tar xf "$out/$name.zip" && cp "$out/SHA256SUMS" . && sha256sum --quiet -c SHA256SUMS) ||
+(cd "$work/check" && cmake -E tar xf "$out/$name.zip" && ln -s "$out/$name.zip" . && sha256sum --quiet -c "$out/SHA256SUMS") ||
   { echo "release: the archive does not match SHA256SUMS" >&2; exit 1; }
 
 echo "== release: $name ($revision) in build/release"
