@@ -2,7 +2,8 @@
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake and Ninja. Does nothing when everything is already there.
-# "install-deps.sh debootstrap" installs only that tool instead.
+# "install-deps.sh TOOL..." installs only those maintainers' tools instead
+# (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
 set -euo pipefail
@@ -10,7 +11,7 @@ set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
-# With arguments: only the named maintainers' tools (debootstrap), when missing.
+# With arguments: only the named maintainers' tools, when missing.
 if [ $# -gt 0 ]; then
   missing=()
   for tool in "$@"; do

@@ -9,6 +9,7 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bash "$repo/scripts/install-deps.sh"
+bash "$repo/scripts/install-deps.sh" zip
 
 if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
   echo "release: the working tree has uncommitted changes; they are left out (the release is HEAD)" >&2
@@ -35,7 +36,9 @@ out=$repo/build/release
 rm -rf "$out"
 mkdir -p "$out"
 (cd "$stage" && find "$name" -type f | LC_ALL=C sort >"$work/files")
-(cd "$stage" && cmake -E tar cf "$out/$name.zip" --format=zip --mtime="$(date -u -R -d "@$SOURCE_DATE_EPOCH")" --files-from="$work/files")
+# zip -X stores no owners and no access or change times, which would differ
+# from run to run; the entries' dates are the commit's, in UTC.
+(cd "$stage" && TZ=UTC zip -q -X -D "$out/$name.zip" -@ <"$work/files")
 (cd "$out" && sha256sum "$name.zip") >"$out/SHA256SUMS"
 (cd "$stage" && xargs -d '\n' sha256sum <"$work/files") >>"$out/SHA256SUMS"
 
