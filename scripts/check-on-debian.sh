@@ -3,14 +3,16 @@
 # fresh minimal Debian root made with debootstrap from the mirror this
 # machine's apt uses, with a clone of the committed HEAD inside. Removes the
 # root, its mounts and whatever ran in it on every way out. Run as root.
-#   bash scripts/check-on-debian.sh bookworm|trixie
-# RAVO_DEBIAN_MINUTES bounds each of the two commands (default 60).
+#   bash scripts/check-on-debian.sh bookworm|trixie [COMMAND...]
+# A COMMAND given runs instead of the two (from the clone's top folder), e.g.
+#   bash scripts/check-on-debian.sh trixie bash scripts/check-reproducible.sh
+# RAVO_DEBIAN_MINUTES bounds each command (default 60).
 set -euo pipefail
 
 suite=${1:-}
 case "$suite" in
   bookworm|trixie) ;;
-  *) echo "usage: $0 bookworm|trixie" >&2; exit 2 ;;
+  *) echo "usage: $0 bookworm|trixie [COMMAND...]" >&2; exit 2 ;;
 esac
 [ "$(id -u)" -eq 0 ] || { echo "check-on-debian: debootstrap and chroot need root" >&2; exit 2; }
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -77,12 +79,24 @@ inside() {
     bash -c 'cd /root/ravowsok && "$@"' inside "$@"
 }
 
-demo=0 tests=0
-echo "== $suite: bash scripts/demo.sh"
-inside bash scripts/demo.sh || demo=$?
-echo "== $suite: bash scripts/test.sh"
-inside bash scripts/test.sh || tests=$?
+# The README's two commands, or the one command given after the suite.
+if [ $# -gt 1 ]; then
+  shift
+  commands=("$*")
+else
+  commands=("bash scripts/demo.sh" "bash scripts/test.sh")
+fi
+results=() failed=0
+for command in "${commands[@]}"; do
+  echo "== $suite: $command"
+  rc=0
+  inside bash -c "$command" || rc=$?
+  results+=("$command: exit $rc")
+  [ "$rc" -eq 0 ] || failed=1
+done
 echo "== $suite: $(inside bash -c '. /etc/os-release; echo "$PRETTY_NAME"'), $(inside wine --version)," \
   "$(inside i686-w64-mingw32-g++ --version | head -n 1), $(inside i686-w64-mingw32-objdump --version | head -n 1)"
-echo "== $suite: demo.sh exit $demo, test.sh exit $tests"
-[ "$demo" -eq 0 ] && [ "$tests" -eq 0 ]
+for result in "${results[@]}"; do
+  echo "== $suite: $result"
+done
+exit "$failed"
