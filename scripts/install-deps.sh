@@ -4,12 +4,27 @@
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres), and
 # clang, lld and llvm for Microsoft-style hosts. Does nothing when everything
 # is already there.
+# "install-deps.sh TOOL..." installs only those maintainers' tools instead
+# (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
 set -euo pipefail
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# With arguments: only the named maintainers' tools, when missing.
+if [ $# -gt 0 ]; then
+  missing=()
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || missing+=("$tool")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+  exit 0
+fi
 
 need=()
 command -v i686-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
@@ -41,9 +56,7 @@ i386_runs() {
 
 # The URI of the machine's own Debian mirror, from its apt sources.
 debian_mirror() {
-  { sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2>/dev/null
-    awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { print $i; break } }' \
-      /etc/apt/sources.list 2>/dev/null; } | grep -v security | head -n 1
+  bash "$(dirname "$0")/debian-mirror.sh"
 }
 
 qemu_major() {
