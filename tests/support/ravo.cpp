@@ -99,12 +99,8 @@ const char* WriteProfile(const char* environmentLines)
         RemoveProfile();
         return path;
     }
-    FILE* f = fopen(path, "wb");
-    CHECK(f != NULL, "cannot write %s", path);
-    if (f) {
-        fprintf(f, "[Environment]\r\n%s\r\n", environmentLines);
-        fclose(f);
-    }
+    std::string text = std::string("[Environment]\r\n") + environmentLines + "\r\n";
+    CHECK(WriteWholeFile(path, text), "cannot write %s", path);
     // The profile reader may cache files; drop the cache so the next read sees this one.
     WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
     return path;
