@@ -134,18 +134,3 @@ void StopPeer(Peer* peer)
     VirtualFree(peer->received, 0, MEM_RELEASE);
     peer->thread = NULL;
 }
-
-SOCKET ConnectPlain(u_short port)
-{
-    StartWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}

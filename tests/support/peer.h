@@ -40,6 +40,3 @@ void StopPeer(Peer* peer);
 
 // The port of a "tcp" service in host byte order, or 0.
 u_short ServicePort(const char* service);
-
-// Connects a plain blocking socket to 127.0.0.1:port (for references).
-SOCKET ConnectPlain(u_short port);
