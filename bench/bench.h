@@ -68,6 +68,8 @@ int HandWait(SOCKET s, int direction);
 void SetUpHandLoop(int blockMode);
 // True for the block modes whose idle turn does nothing.
 bool QuietBlockMode(int blockMode);
+// The hand loop's keyboard and mouse hook procedure: discards the input.
+LRESULT CALLBACK SwallowInput(int code, WPARAM wParam, LPARAM lParam);
 // Polls and idle turns the hand loop has made so far.
 extern unsigned long handPolls, handWaits;
 

@@ -21,7 +21,7 @@ void SetUpHandLoop(int blockMode)
     selfHandle = GetModuleHandleA(NULL);
 }
 
-static LRESULT CALLBACK SwallowInput(int, WPARAM, LPARAM)
+LRESULT CALLBACK SwallowInput(int, WPARAM, LPARAM)
 {
     return 1;
 }

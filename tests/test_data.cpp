@@ -9,13 +9,7 @@
 
 static const char SERVICE[] = "ravotest3";
 
-// Waits (bounded) until the peer holds count bytes.
-static bool PeerReceivedSoon(Peer* peer, LONG count)
-{
-    for (int i = 0; i < 500 && peer->receivedLength < count; i++)
-        Sleep(10);
-    return peer->receivedLength >= count;
-}
+enum { PEER_MS = 5000 };
 
 TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
 {
@@ -63,7 +57,7 @@ TEST_CASE(send_returns_what_the_socket_took_and_zero_when_it_took_nothing)
     CallOutcome o = SendOnSession(&t, "abcdefghij", 10);
     CHECK(o.result == 3 && o.error == 0, "partial send: expected 3 and error 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(1, CallCount("send"), "sends for one partial send");
-    CHECK(PeerReceivedSoon(&t.peer, 3) && memcmp(t.peer.received, "abc", 3) == 0, "peer did not receive \"abc\"");
+    CHECK(WaitPeerReceived(&t.peer, 3, PEER_MS) && memcmp(t.peer.received, "abc", 3) == 0, "peer did not receive \"abc\"");
     OverrideCall("send", NULL);
 
     o = SendOnSession(&t, "", 0);
@@ -85,7 +79,7 @@ TEST_CASE(send_returns_what_the_socket_took_and_zero_when_it_took_nothing)
     // The injected failures sent nothing: the peer still has only "abc".
     o = SendOnSession(&t, "!", 1);
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and error 0, seen %ld and %ld", o.result, o.error);
-    CHECK(PeerReceivedSoon(&t.peer, 4) && t.peer.receivedLength == 4 && memcmp(t.peer.received, "abc!", 4) == 0,
+    CHECK(WaitPeerReceived(&t.peer, 4, PEER_MS) && t.peer.receivedLength == 4 && memcmp(t.peer.received, "abc!", 4) == 0,
           "peer received %ld bytes \"%.*s\", expected \"abc!\"", t.peer.receivedLength, (int)t.peer.receivedLength,
           t.peer.received);
     CloseSession(&t);

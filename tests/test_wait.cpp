@@ -10,7 +10,7 @@
 
 static const char SERVICE[] = "ravotest2";
 static const char USER_IDLE_PROFILE[] = "mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle";
-enum { MAX_TURNS = 256, MAX_LISTED_TURNS = 4, TEST_MESSAGE = WM_USER + 1 };
+enum { MAX_TURNS = 256, MAX_LISTED_TURNS = 4, TEST_MESSAGE = WM_USER + 1, PEER_MS = 5000 };
 
 // One wait: what the case asks of the module's polls and of the host's
 // callback (ScriptedCallback, when the case puts it in the record), and what
@@ -173,22 +173,6 @@ static bool ReadableSoon(LONG s)
     return select(0, &readable, NULL, NULL, &wait) == 1;
 }
 
-// Waits (bounded) until the peer has received count urgent bytes.
-static bool UrgentSoon(Peer* peer, LONG count)
-{
-    for (int i = 0; i < 500 && peer->urgentCount < count; i++)
-        Sleep(10);
-    return peer->urgentCount >= count;
-}
-
-// Waits (bounded) until the peer has received count in-band bytes.
-static bool ReceivedSoon(Peer* peer, LONG count)
-{
-    for (int i = 0; i < 500 && peer->receivedLength < count; i++)
-        Sleep(10);
-    return peer->receivedLength >= count;
-}
-
 static int SendsWithFlags(int flags)
 {
     int n = 0;
@@ -326,7 +310,7 @@ static void CheckEndValue(Direction direction, LONG endValue)
         if (direction == READING)
             CHECK(strcmp(buffer, text) == 0, "read, end value %ld: expected \"%s\", seen \"%s\"", endValue, text, buffer);
         else
-            CHECK(ReceivedSoon(&t.peer, 4), "the peer did not receive the send within 5 s");
+            CHECK(WaitPeerReceived(&t.peer, 4, PEER_MS), "the peer did not receive the send within 5 s");
     }
     // Only a send that went on reaches the peer.
     bool reached = direction == READING || endValue <= WAIT_RESULT_ERROR_ABOVE;
@@ -496,8 +480,9 @@ TEST_CASE(interrupt_asked_for_before_a_wait_goes_out_once_on_the_first_idle_turn
     CHECK(urgent > CallIndex("select", 1) && urgent < CallIndex("select", 2),
           "urgent send not on the first idle turn: %s", CallLogText());
     CHECK(WrappedInBlockingMode(urgent, t.s), "urgent send not wrapped by FIONBIO 0 and 1: %s", CallLogText());
-    CHECK(UrgentSoon(&t.peer, 1) && t.peer.urgent[0] == 'B', "peer's urgent bytes: expected \"B\", seen %ld (first %c)",
-          t.peer.urgentCount, t.peer.urgentCount ? t.peer.urgent[0] : '-');
+    CHECK(WaitPeerUrgent(&t.peer, 1, PEER_MS) && t.peer.urgent[0] == 'B',
+          "peer's urgent bytes: expected \"B\", seen %ld (first %c)", t.peer.urgentCount,
+          t.peer.urgentCount ? t.peer.urgent[0] : '-');
     End(&t);
     CHECK_EQ(1, t.peer.urgentCount, "urgent bytes the peer received in all");
 }
@@ -517,7 +502,7 @@ TEST_CASE(interrupt_asked_for_by_the_callback_goes_out_on_the_next_turn_before_t
     CHECK(sc.calls >= 2 && urgent > sc.logAt[0] && urgent < sc.logAt[1],
           "urgent send not between the first two callback turns: %s", CallLogText());
     CHECK(WrappedInBlockingMode(urgent, t.s), "urgent send not wrapped by FIONBIO 0 and 1: %s", CallLogText());
-    CHECK(UrgentSoon(&t.peer, 1) && t.peer.urgent[0] == 'B', "peer's urgent bytes: expected \"B\", seen %ld",
+    CHECK(WaitPeerUrgent(&t.peer, 1, PEER_MS) && t.peer.urgent[0] == 'B', "peer's urgent bytes: expected \"B\", seen %ld",
           t.peer.urgentCount);
     End(&t);
     CHECK_EQ(1, t.peer.urgentCount, "urgent bytes the peer received in all");

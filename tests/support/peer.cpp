@@ -134,3 +134,22 @@ void StopPeer(Peer* peer)
     VirtualFree(peer->received, 0, MEM_RELEASE);
     peer->thread = NULL;
 }
+
+// Both counts only grow while a case runs; a short poll of them is enough.
+static bool WaitCount(volatile LONG* value, LONG count, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (*value < count && GetTickCount() - start < ms)
+        Sleep(10);
+    return *value >= count;
+}
+
+bool WaitPeerReceived(Peer* peer, LONG count, DWORD ms)
+{
+    return WaitCount(&peer->receivedLength, count, ms);
+}
+
+bool WaitPeerUrgent(Peer* peer, LONG count, DWORD ms)
+{
+    return WaitCount(&peer->urgentCount, count, ms);
+}
