@@ -1,6 +1,7 @@
 // The three contenders' connections and their one send and one receive:
 // the module's exports, the hand-written floor, and plain blocking calls.
 #include "bench.h"
+#include "buildpath.h"
 #include "exports.h"
 #include "loopback.h"
 #include <stdio.h>
@@ -13,10 +14,7 @@ static RavoExports ravo;
 
 bool LoadModule(void)
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    strcpy(slash ? slash + 1 : path, "ravowsok.dll");
+    const char* path = BuildPath("ravowsok.dll");
     module = LoadLibraryA(path);
     if (!module) {
         printf("LoadLibrary(%s) failed: error %lu\n", path, GetLastError());

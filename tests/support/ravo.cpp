@@ -5,19 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* BuildPath(const char* fileName)
-{
-    static char path[4][MAX_PATH];
-    static int next;
-    char* out = path[next++ % 4];
-    GetModuleFileNameA(NULL, out, MAX_PATH);
-    char* slash = strrchr(out, '\\');
-    if (!slash)
-        slash = strrchr(out, '/');
-    strcpy(slash ? slash + 1 : out, fileName);
-    return out;
-}
-
 bool LoadRavo(Ravo* r)
 {
     memset(r, 0, sizeof *r);
