@@ -47,8 +47,8 @@ static HFILE OpenTrace(void)
 }
 
 // Appends the text now in dumpBuffer. A short write is ignored, as the
-// writer reports nothing. An empty text is not written,
-// since _lwrite of zero bytes sets the end of the file instead.
+// writer reports nothing. An empty text is not written, since _lwrite of
+// zero bytes sets the end of the file instead.
 static void WriteBuffer(HFILE file)
 {
     int length = lstrlenA(dumpBuffer);
