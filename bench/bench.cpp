@@ -65,7 +65,7 @@ static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 {
     const char echoMode = PEER_MODE_ECHO;
     for (int c = 0; c < CONTENDER_COUNT; c++) {
-        if (!OpenLink(&echoLink[c], (Contender)c, o->service, port) || !SendAll(&echoLink[c], &echoMode, 1) ||
+        if (!OpenLink(&echoLink[c], (Contender)c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1) ||
             !OpenLink(&bulkLink[c], (Contender)c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes))
             return false;
     }
@@ -148,8 +148,9 @@ static int RunBench(const Options* o)
     }
     FillPattern();
     // The hand loop idles as the module's settings make the module idle.
-    r->blockMode = (int)GetPrivateProfileIntA("Environment", "mcBlockMode", 0, "quorvane.ini");
-    if (r->blockMode == 3) {
+    r->blockMode = (int)GetPrivateProfileIntA(RAVO_PROFILE_SECTION, RAVO_KEY_BLOCK_MODE, BLOCK_MODE_PUMP,
+                                              RAVO_PROFILE_FILE);
+    if (r->blockMode == BLOCK_MODE_USER) {
         printf("quorvane.ini sets mcBlockMode=3 (a user idle routine), which the hand loop does not copy; "
                "remove it or choose 0, 1 or 2\n");
         return 2;

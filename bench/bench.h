@@ -4,6 +4,8 @@
 #include <winsock.h>
 #include <windows.h>
 
+#include "ravowsok.h"
+
 // --- Test data -----------------------------------------------------------
 // Every byte sent comes from one repeating pattern. Its period is prime and
 // not a multiple of a write, so a lost, doubled or shifted piece of the
@@ -57,19 +59,27 @@ void CloseLink(Link* link);
 int SendSome(Link* link, const char* data, int length, int* error);
 int ReadSome(Link* link, char* buffer, int size, int* error);
 
-// The hand-written floor: the module's platform calls for one wait, made
-// directly. Returns 0 when ready, or the poll's WinSock error.
-enum { WAIT_WRITE = 1, WAIT_READ = 2 };
+// The hand-written floor: the module's platform calls for one wait
+// (NET_WAIT_WRITE or NET_WAIT_READ), made directly. Returns 0 when ready, or
+// the poll's WinSock error.
 int HandWait(SOCKET s, int direction);
 // Chooses the idle turn the module's settings give (pump or nothing) and
 // finds the owner of the hook procedure, once.
 void SetUpHandLoop(int blockMode);
+// True for the block modes whose idle turn does nothing.
+bool QuietBlockMode(int blockMode);
+// The hand loop's keyboard and mouse hook procedure: discards the input.
+LRESULT CALLBACK SwallowInput(int code, WPARAM wParam, LPARAM lParam);
 // Polls and idle turns the hand loop has made so far.
 extern unsigned long handPolls, handWaits;
 
 // --- Work and measurement ------------------------------------------------
 // Sends all bytes / receives exactly `size` bytes; false with a message.
-bool SendAll(Link* link, const char* data, int length);
+// This is the host's loop around one contender's send, not SendAllBytes of
+// the test support (one blocking socket, where a send of 0 means the
+// connection is gone): the module's _netsend returns 0 when the socket took
+// nothing just now, and the host sends again.
+bool SendAllOnLink(Link* link, const char* data, int length);
 bool ReadExact(Link* link, char* buffer, int size);
 // `count` echo round trips of `size` bytes; false when an echo differed.
 bool RunRoundTrips(Link* link, int size, int count);

@@ -1,40 +1,31 @@
 // The three contenders' connections and their one send and one receive:
 // the module's exports, the hand-written floor, and plain blocking calls.
 #include "bench.h"
-#include "ravowsok.h"
+#include "buildpath.h"
+#include "exports.h"
+#include "loopback.h"
 #include <stdio.h>
 #include <string.h>
 
 const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain"};
 
-
 static HMODULE module;
-static NetOpenFn netopen;
-static NetSendFn netsend;
-static NetReadFn netread;
-static NetCloseFn netclose;
-
-template <typename T> static bool Resolve(const char* name, T* out)
-{
-    *out = (T)(void*)GetProcAddress(module, name);
-    if (!*out)
-        printf("export %s missing from ravowsok.dll\n", name);
-    return *out != NULL;
-}
+static RavoExports ravo;
 
 bool LoadModule(void)
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    strcpy(slash ? slash + 1 : path, "ravowsok.dll");
+    const char* path = BuildPath("ravowsok.dll");
     module = LoadLibraryA(path);
     if (!module) {
         printf("LoadLibrary(%s) failed: error %lu\n", path, GetLastError());
         return false;
     }
-    return Resolve("_netopen", &netopen) & Resolve("_netsend", &netsend) & Resolve("_netread", &netread) &
-           Resolve("_netclose", &netclose);
+    char problem[512];
+    if (ResolveRavoExports(module, &ravo, problem, sizeof problem) != 0) {
+        printf("%s: %s", path, problem);
+        return false;
+    }
+    return true;
 }
 
 void UnloadModule(void)
@@ -44,31 +35,13 @@ void UnloadModule(void)
     module = NULL;
 }
 
-// A blocking socket connected to 127.0.0.1:port, or INVALID_SOCKET.
-static SOCKET ConnectLoopback(u_short port)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
-        return s;
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
 bool OpenLink(Link* link, Contender who, const char* service, u_short port)
 {
     memset(link, 0, sizeof *link);
     link->who = who;
     if (who == MODULE) {
         LONG error = 0;
-        LONG s = netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
+        LONG s = ravo.netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
         if (s == -1) {
             printf("_netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", service, error);
             return false;
@@ -99,7 +72,7 @@ void CloseLink(Link* link)
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
     if (link->who == MODULE)
-        netclose((LONG)link->s, 0);
+        ravo.netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
     link->s = INVALID_SOCKET;
@@ -111,13 +84,13 @@ int SendSome(Link* link, const char* data, int length, int* error)
     switch (link->who) {
     case MODULE: {
         LONG code = 0;
-        LONG sent = netsend((LONG)link->s, data, length, &code, link->host);
+        LONG sent = ravo.netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
     case HAND_LOOP: {
         // The module's _netsend: wait, one send, a full buffer is a send of nothing.
-        if ((*error = HandWait(link->s, WAIT_WRITE)) != 0)
+        if ((*error = HandWait(link->s, NET_WAIT_WRITE)) != 0)
             return -1;
         int sent = send(link->s, data, length, 0);
         if (sent != SOCKET_ERROR)
@@ -144,12 +117,12 @@ int ReadSome(Link* link, char* buffer, int size, int* error)
     switch (link->who) {
     case MODULE: {
         LONG code = 0;
-        LONG got = netread((LONG)link->s, buffer, size, &code, link->host);
+        LONG got = ravo.netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }
     case HAND_LOOP: {
-        if ((*error = HandWait(link->s, WAIT_READ)) != 0)
+        if ((*error = HandWait(link->s, NET_WAIT_READ)) != 0)
             return -1;
         int got = recv(link->s, buffer, size, 0);
         if (got == SOCKET_ERROR)

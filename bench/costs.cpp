@@ -2,11 +2,6 @@
 // by: under Wine most of them are a round trip to the Wine server.
 #include "bench.h"
 
-static LRESULT CALLBACK SwallowInput(int, WPARAM, LPARAM)
-{
-    return 1;
-}
-
 // Mean microseconds per repetition of `what` on the idle socket s.
 static double Time(CallCostKind what, SOCKET s, int repetitions)
 {

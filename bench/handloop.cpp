@@ -9,14 +9,19 @@ unsigned long handPolls, handWaits;
 static bool pumpMessages = true;
 static HINSTANCE selfHandle;  // owner of the hook procedure, found once as the module does
 
+bool QuietBlockMode(int blockMode)
+{
+    return blockMode == BLOCK_MODE_QUIET || blockMode == BLOCK_MODE_QUIET2;
+}
+
 void SetUpHandLoop(int blockMode)
 {
-    // Modes 1 and 2 idle with an empty routine; every other mode pumps.
-    pumpMessages = blockMode != 1 && blockMode != 2;
+    // The quiet modes idle with an empty routine; every other mode pumps.
+    pumpMessages = !QuietBlockMode(blockMode);
     selfHandle = GetModuleHandleA(NULL);
 }
 
-static LRESULT CALLBACK SwallowInput(int, WPARAM, LPARAM)
+LRESULT CALLBACK SwallowInput(int, WPARAM, LPARAM)
 {
     return 1;
 }
@@ -45,7 +50,7 @@ int HandWait(SOCKET s, int direction)
         FD_ZERO(&readSet);
         FD_ZERO(&writeSet);
         FD_ZERO(&exceptSet);
-        fd_set* wanted = direction == WAIT_READ ? &readSet : &writeSet;
+        fd_set* wanted = direction == NET_WAIT_READ ? &readSet : &writeSet;
         FD_SET(s, wanted);
         struct timeval pollTime = {0, 10};
         handPolls++;

@@ -83,7 +83,7 @@ void PrintReport(const Results* r)
     snprintf(date, sizeof date, "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
 
     printf("\nravobench %s, Wine %s, %lu cores, block mode %d (%s)\n", date, wine, system.dwNumberOfProcessors,
-           r->blockMode, r->blockMode == 1 || r->blockMode == 2 ? "quiet" : "pump");
+           r->blockMode, QuietBlockMode(r->blockMode) ? "quiet" : "pump");
     printf("%d rounds (after one warm-up round) of %d round trips per size and %lu MiB of bulk, "
            "contenders interleaved; %.1f s in all\n\n",
            r->rounds, r->roundTrips, r->bulkBytes >> 20, r->totalSeconds);

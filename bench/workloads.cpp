@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-bool SendAll(Link* link, const char* data, int length)
+bool SendAllOnLink(Link* link, const char* data, int length)
 {
     while (length > 0) {
         int error;
@@ -41,7 +41,7 @@ bool RunRoundTrips(Link* link, int size, int count)
     for (int i = 0; i < count; i++) {
         // Each message is a different piece of the pattern.
         const char* message = PatternAt((unsigned)i * 97u);
-        if (!SendAll(link, message, size) || !ReadExact(link, echo, size))
+        if (!SendAllOnLink(link, message, size) || !ReadExact(link, echo, size))
             return false;
         if (memcmp(echo, message, size) != 0) {
             printf("%s: round trip %d of %d bytes came back changed\n", contenderName[link->who], i, size);
@@ -55,13 +55,13 @@ bool StartBulk(Link* link, unsigned long pieceBytes)
 {
     unsigned char header[5] = {PEER_MODE_DISCARD, (unsigned char)pieceBytes, (unsigned char)(pieceBytes >> 8),
                                (unsigned char)(pieceBytes >> 16), (unsigned char)(pieceBytes >> 24)};
-    return SendAll(link, (const char*)header, sizeof header);
+    return SendAllOnLink(link, (const char*)header, sizeof header);
 }
 
 bool RunBulkPiece(Link* link, unsigned long bytes)
 {
     for (unsigned long done = 0; done < bytes; done += BULK_WRITE) {
-        if (!SendAll(link, PatternAt(link->streamed), BULK_WRITE))
+        if (!SendAllOnLink(link, PatternAt(link->streamed), BULK_WRITE))
             return false;
         link->streamed += BULK_WRITE;
     }

@@ -3,38 +3,13 @@
 // error codes of every outcome, and the release of the socket library.
 #include "check.h"
 #include "intercept.h"
-#include "session.h"
+#include "outcome.h"
 #include <stdio.h>
 #include <string.h>
 
 static const char SERVICE[] = "ravotest3";
 
-struct CallOutcome {
-    LONG result;
-    LONG error;
-};
-
-static CallOutcome Send(Session* t, const char* data, LONG length)
-{
-    CallOutcome o = {0, JUNK};
-    o.result = t->r.netsend(t->s, data, length, &o.error, &t->conn);
-    return o;
-}
-
-static CallOutcome Read(Session* t, char* buffer, LONG size)
-{
-    CallOutcome o = {0, JUNK};
-    o.result = t->r.netread(t->s, buffer, size, &o.error, &t->conn);
-    return o;
-}
-
-// Waits (bounded) until the peer holds count bytes.
-static bool PeerReceivedSoon(Peer* peer, LONG count)
-{
-    for (int i = 0; i < 500 && peer->receivedLength < count; i++)
-        Sleep(10);
-    return peer->receivedLength >= count;
-}
+enum { PEER_MS = 5000 };
 
 TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
 {
@@ -44,7 +19,7 @@ TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
     char sent[300];
     for (int i = 0; i < (int)sizeof sent; i++)
         sent[i] = (char)(i * 7 + 3);  // every byte value, NULs included
-    CallOutcome o = Send(&t, sent, sizeof sent);
+    CallOutcome o = SendOnSession(&t, sent, sizeof sent);
     CHECK(o.result == (LONG)sizeof sent && o.error == 0, "send: expected %u and error 0, seen %ld and %ld",
           (unsigned)sizeof sent, o.result, o.error);
     CHECK_EQ(1, CallCount("send"), "sends");
@@ -54,7 +29,7 @@ TEST_CASE(echo_round_trip_returns_the_bytes_unchanged)
     LONG total = 0;
     int reads = 0;
     for (; reads < 50 && total < (LONG)sizeof got; reads++) {
-        o = Read(&t, got + total, sizeof got - total);
+        o = ReadOnSession(&t, got + total, sizeof got - total);
         if (!CHECK(o.result > 0 && o.error == 0, "read: expected bytes and error 0, seen %ld and %ld", o.result, o.error))
             break;
         total += o.result;
@@ -79,32 +54,32 @@ TEST_CASE(send_returns_what_the_socket_took_and_zero_when_it_took_nothing)
         return;
     // A partial send is returned as it is: the module does not loop.
     OverrideCall("send", (void*)SendThreeBytes);
-    CallOutcome o = Send(&t, "abcdefghij", 10);
+    CallOutcome o = SendOnSession(&t, "abcdefghij", 10);
     CHECK(o.result == 3 && o.error == 0, "partial send: expected 3 and error 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(1, CallCount("send"), "sends for one partial send");
-    CHECK(PeerReceivedSoon(&t.peer, 3) && memcmp(t.peer.received, "abc", 3) == 0, "peer did not receive \"abc\"");
+    CHECK(WaitPeerReceived(&t.peer, 3, PEER_MS) && memcmp(t.peer.received, "abc", 3) == 0, "peer did not receive \"abc\"");
     OverrideCall("send", NULL);
 
-    o = Send(&t, "", 0);
+    o = SendOnSession(&t, "", 0);
     CHECK(o.result == 0 && o.error == 0, "send of 0 bytes: expected 0 and error 0, seen %ld and %ld", o.result, o.error);
 
     // A full buffer is a send of nothing; any other error fails bare.
     static const int nothing[] = {WSAEWOULDBLOCK, WSAENOBUFS};
     for (int i = 0; i < 2; i++) {
         InjectFailure("send", 1, SOCKET_ERROR, nothing[i]);
-        o = Send(&t, "zz", 2);
+        o = SendOnSession(&t, "zz", 2);
         CHECK(o.result == 0 && o.error == 0, "send failing with %d: expected 0 and error 0, seen %ld and %ld", nothing[i],
               o.result, o.error);
     }
     InjectFailure("send", 1, SOCKET_ERROR, WSAECONNRESET);
-    o = Send(&t, "zz", 2);
+    o = SendOnSession(&t, "zz", 2);
     CHECK(o.result == -1 && o.error == WSAECONNRESET, "send failing with %d: expected -1 and %d, seen %ld and %ld",
           WSAECONNRESET, WSAECONNRESET, o.result, o.error);
 
     // The injected failures sent nothing: the peer still has only "abc".
-    o = Send(&t, "!", 1);
+    o = SendOnSession(&t, "!", 1);
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and error 0, seen %ld and %ld", o.result, o.error);
-    CHECK(PeerReceivedSoon(&t.peer, 4) && t.peer.receivedLength == 4 && memcmp(t.peer.received, "abc!", 4) == 0,
+    CHECK(WaitPeerReceived(&t.peer, 4, PEER_MS) && t.peer.receivedLength == 4 && memcmp(t.peer.received, "abc!", 4) == 0,
           "peer received %ld bytes \"%.*s\", expected \"abc!\"", t.peer.receivedLength, (int)t.peer.receivedLength,
           t.peer.received);
     CloseSession(&t);
@@ -117,7 +92,7 @@ TEST_CASE(read_after_an_orderly_close_gives_zero_with_error_zero)
         return;
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not close within 5 s");
     char buffer[16];
-    CallOutcome o = Read(&t, buffer, sizeof buffer);
+    CallOutcome o = ReadOnSession(&t, buffer, sizeof buffer);
     CHECK(o.result == 0 && o.error == 0, "read after close: expected 0 and error 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(1, CallCount("recv"), "receives");
     CloseSession(&t);
@@ -130,7 +105,7 @@ TEST_CASE(read_on_a_reset_connection_gives_the_bare_error)
         return;
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not reset within 5 s");
     char buffer[16];
-    CallOutcome o = Read(&t, buffer, sizeof buffer);
+    CallOutcome o = ReadOnSession(&t, buffer, sizeof buffer);
     if (o.result == -1) {
         CHECK(o.error > 0 && o.error == LastErrorRead(),
               "error: expected the bare WinSock error %ld (10054 on Windows), seen %ld", LastErrorRead(), o.error);
@@ -142,7 +117,7 @@ TEST_CASE(read_on_a_reset_connection_gives_the_bare_error)
     }
     // The error as Windows reports it: bare, no offset, not taken as an end.
     InjectFailure("recv", 1, SOCKET_ERROR, WSAECONNRESET);
-    o = Read(&t, buffer, sizeof buffer);
+    o = ReadOnSession(&t, buffer, sizeof buffer);
     CHECK(o.result == -1 && o.error == WSAECONNRESET, "read failing with %d: expected -1 and %d, seen %ld and %ld",
           WSAECONNRESET, WSAECONNRESET, o.result, o.error);
     CloseSession(&t);

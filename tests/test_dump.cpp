@@ -6,62 +6,17 @@
 #include <string.h>
 #include <string>
 #include "check.h"
+#include "workfolder.h"
 #include "../src/diag/dump.h"
-
-static char workDir[MAX_PATH];
-
-// Returns to the temp folder and removes the work folder with its files.
-static void RemoveWorkDir(void)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    SetCurrentDirectoryA(temp);
-    char pattern[MAX_PATH + 4];
-    snprintf(pattern, sizeof pattern, "%s\\*", workDir);
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            char path[2 * MAX_PATH];
-            snprintf(path, sizeof path, "%s\\%s", workDir, found.cFileName);
-            DeleteFileA(path);
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryA(workDir);
-}
-
-// Makes a fresh folder under the temp path the current directory, once.
-// Returns false when that fails.
-static bool EnterWorkDir(void)
-{
-    if (workDir[0])
-        return true;
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    snprintf(workDir, sizeof workDir, "%sravodump-test-%lu-%lu", temp, GetCurrentProcessId(),
-             GetTickCount());
-    if (!CreateDirectoryA(workDir, NULL) || !SetCurrentDirectoryA(workDir)) {
-        workDir[0] = 0;
-        return false;
-    }
-    atexit(RemoveWorkDir);
-    return true;
-}
 
 // Writes "ravodump" afresh holding prefix and resets the writer's state.
 // Returns false (after a failed check) when the file cannot be made.
 static bool FreshTrace(const std::string& prefix = "")
 {
     SetDumpCounter(0, NULL);
-    if (!CHECK(EnterWorkDir(), "cannot make a work folder under the temp path"))
+    if (!EnterWorkFolder("ravodump-test"))
         return false;
-    FILE* file = fopen("ravodump", "wb");
-    if (!CHECK(file, "cannot create ravodump"))
-        return false;
-    fwrite(prefix.data(), 1, prefix.size(), file);
-    fclose(file);
-    return true;
+    return CHECK(WriteWholeFile("ravodump", prefix), "cannot create ravodump");
 }
 
 // Returns the whole trace file (empty when it does not exist).

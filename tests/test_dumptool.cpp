@@ -6,56 +6,24 @@
 #include <string>
 #include "check.h"
 #include "child.h"
+#include "ravo.h"
+#include "workfolder.h"
 
-static char workDir[MAX_PATH];
+static const char* workDir;
 static char toolPath[MAX_PATH];
-
-// Replaces the file name with text. Returns false when it cannot.
-static bool WriteWhole(const char* name, const std::string& text)
-{
-    FILE* file = fopen(name, "wb");
-    if (!file)
-        return false;
-    fwrite(text.data(), 1, text.size(), file);
-    fclose(file);
-    return true;
-}
-
-// Removes the files made here and the work folder.
-static void RemoveWorkDir(void)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    SetCurrentDirectoryA(temp);
-    for (const char* name : {"ravodump", "five.bin", "empty.bin"}) {
-        char path[2 * MAX_PATH];
-        snprintf(path, sizeof path, "%s\\%s", workDir, name);
-        DeleteFileA(path);
-    }
-    RemoveDirectoryA(workDir);
-}
 
 // Enters a fresh work folder holding the input files, once; finds the tool
 // beside this program. Returns false (after a failed check) on failure.
 static bool Prepare(void)
 {
-    if (workDir[0])
+    if (workDir)
         return true;
-    GetModuleFileNameA(NULL, toolPath, sizeof toolPath);
-    char* slash = strrchr(toolPath, '\\');
-    if (slash)
-        strcpy(slash + 1, "dumptool.exe");
+    lstrcpynA(toolPath, BuildPath("dumptool.exe"), sizeof toolPath);
     if (!CHECK(GetFileAttributesA(toolPath) != INVALID_FILE_ATTRIBUTES, "no %s", toolPath))
         return false;
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    snprintf(workDir, sizeof workDir, "%sdumptool-test-%lu-%lu", temp, GetCurrentProcessId(),
-             GetTickCount());
-    if (!CHECK(CreateDirectoryA(workDir, NULL) && SetCurrentDirectoryA(workDir),
-               "cannot enter %s", workDir))
+    if (!(workDir = EnterWorkFolder("dumptool-test")))
         return false;
-    atexit(RemoveWorkDir);
-    return CHECK(WriteWhole("five.bin", std::string("abc\0\xff", 5)) && WriteWhole("empty.bin", ""),
+    return CHECK(WriteWholeFile("five.bin", std::string("abc\0\xff", 5)) && WriteWholeFile("empty.bin", ""),
                  "cannot write the input files");
 }
 
@@ -76,7 +44,7 @@ static ToolRun RunTool(const char* arguments)
 
 TEST_CASE(UsageErrorsExit2BeforeAnyStep)
 {
-    if (!Prepare() || !CHECK(WriteWhole("ravodump", ""), "cannot make ravodump"))
+    if (!Prepare() || !CHECK(WriteWholeFile("ravodump", ""), "cannot make ravodump"))
         return;
     const char* bad[] = {
         "",                                // no step
@@ -113,7 +81,7 @@ TEST_CASE(HelpPrintsUsage)
 
 TEST_CASE(StepsShareCounterAndSuppression)
 {
-    if (!Prepare() || !CHECK(WriteWhole("ravodump", "old"), "cannot make ravodump"))
+    if (!Prepare() || !CHECK(WriteWholeFile("ravodump", "old"), "cannot make ravodump"))
         return;
     // Rows continued from 0x20; then a header suppressed once and back.
     ToolRun run = RunTool("--counter 0x20 1 five.bin 1 empty.bin 1 five.bin "

@@ -5,6 +5,7 @@
 #include "intercept.h"
 #include "peer.h"
 #include "ravo.h"
+#include "waitlimit.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -13,7 +14,6 @@ enum {
     WARM_UP_CYCLES = 20,
     MAX_MESSAGE = 4000,
     MAX_CALLS_PER_TRANSFER = 1000,
-    WAIT_LIMIT_MS = 10000,
     PEER_END_MS = 5000,
 };
 // Handles Wine may still make lazily after the warm-up: the handle count
@@ -24,24 +24,18 @@ enum { HANDLE_SLACK = 4 };
 
 static Peer peer;
 static volatile LONG hooksSet, hooksRemoved;
-static SOCKET waitSocket = INVALID_SOCKET;
-static DWORD waitStart;
-static bool waitTimedOut;
+static WaitLimit limit;
 
-// Counts hook installations and removals (the log is off) and, as a bound,
-// closes the socket under a wait that lasts too long so that the module's
-// next select fails and the wait ends.
+// Counts hook installations and removals (the log is off) and bounds the
+// waits of the data calls.
 static void Observe(const char* name, const LONG*)
 {
     if (name[0] == 'S' && strcmp(name, "SetWindowsHookExA") == 0)
         hooksSet++;
     else if (name[0] == 'U' && strcmp(name, "UnhookWindowsHookEx") == 0)
         hooksRemoved++;
-    else if (name[0] == 's' && strcmp(name, "select") == 0 && waitSocket != INVALID_SOCKET && !waitTimedOut &&
-             GetTickCount() - waitStart > WAIT_LIMIT_MS) {
-        waitTimedOut = true;
-        closesocket(waitSocket);
-    }
+    else if (name[0] == 's')
+        EnforceWaitLimit(&limit, name);
 }
 
 typedef DWORD(WINAPI* GetProcessHandleCountFn)(HANDLE, PDWORD);
@@ -88,12 +82,11 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
     LONG s = r->netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, conn);
     if (!CHECK(s != -1, "cycle %d: _netopen failed with %ld", cycle, error))
         return false;
-    waitSocket = (SOCKET)s;
     bool ok = true;
 
     int done = 0;
     for (int calls = 0; ok && done < length && calls < MAX_CALLS_PER_TRANSFER; calls++) {
-        waitStart = GetTickCount();
+        ArmWaitLimit(&limit);
         LONG n = r->netsend(s, sent + done, length - done, &error, conn);
         ok = CHECK(n >= 0, "cycle %d: _netsend of %d bytes failed with %ld", cycle, length - done, error);
         done += n > 0 ? n : 0;
@@ -102,7 +95,7 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
 
     done = 0;
     for (int calls = 0; ok && done < length && calls < MAX_CALLS_PER_TRANSFER; calls++) {
-        waitStart = GetTickCount();
+        ArmWaitLimit(&limit);
         LONG n = r->netread(s, echoed + done, length - done, &error, conn);
         ok = CHECK(n > 0, "cycle %d: _netread after %d of %d bytes gave %ld, error %ld", cycle, done, length, n, error);
         done += n > 0 ? n : 0;
@@ -110,13 +103,13 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
     ok = ok && CHECK_EQ(length, done, "bytes echoed");
     ok = ok && CHECK(memcmp(sent, echoed, length) == 0, "cycle %d: the echo of %d bytes differs from what was sent",
                      cycle, length);
-    waitSocket = INVALID_SOCKET;
+    DisarmWaitLimit(&limit);
 
     LONG closed = r->netclose(s, 0);
     ok = CHECK_EQ(0, closed, "_netclose") && ok;
     // One connection ends at the peer per cycle: nothing lingers there either.
     ok = CHECK(WaitConnectionEnded(&peer, PEER_END_MS), "cycle %d: the peer's connection did not end", cycle) && ok;
-    return ok && CHECK(!waitTimedOut, "cycle %d: a wait lasted over %d ms", cycle, WAIT_LIMIT_MS);
+    return ok && CHECK(!limit.exceeded, "cycle %d: a wait lasted over %d ms", cycle, WAIT_LIMIT_MS);
 }
 
 TEST_CASE(two_thousand_cycles_leave_no_socket_handle_or_hook_and_every_byte_arrives)

@@ -6,6 +6,7 @@
 #include "intercept.h"
 #include "peer.h"
 #include "ravo.h"
+#include "waitlimit.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -17,7 +18,7 @@ static const char REPLY[] = "torture: the reply";
 static const int FAILURE_ERROR = WSAENETDOWN;
 // The read wait is let through on its third poll, so the first polls of the
 // read are the same in every run; later polls depend on timing.
-enum { READ_POLL_RELEASING_REPLY = 3, WAIT_LIMIT_MS = 10000, PEER_END_MS = 5000, MAX_RECORDS = 20000 };
+enum { READ_POLL_RELEASING_REPLY = 3, PEER_END_MS = 5000, MAX_RECORDS = 20000 };
 
 // One failure to inject: the nth call of name (counted from a fresh load).
 struct Fault {
@@ -36,38 +37,23 @@ struct Outcome {
     char reply[64];
     LONG closed, closedAgain;
     LONG interruptLeft;
-    bool timedOut;
 };
 
 static Peer peer;
 
-// The observer releases the peer's reply on the third read poll and, as a
-// bound, closes the socket under a wait that lasts too long (the module's
-// next select then fails and the wait ends).
+// The observer releases the peer's reply on the third read poll and bounds
+// the waits of the send and the read.
 static int readPolls;
 static int releaseIndex;
-static SOCKET waitSocket = INVALID_SOCKET;
-static DWORD waitStart;
-static bool waitTimedOut;
+static WaitLimit limit;
 
 static void Observe(const char* name, const LONG* args)
 {
-    if (strcmp(name, "select") != 0)
-        return;
-    if (args[1] == 2 && ++readPolls == READ_POLL_RELEASING_REPLY) {
+    EnforceWaitLimit(&limit, name);
+    if (strcmp(name, "select") == 0 && args[1] == NET_WAIT_READ && ++readPolls == READ_POLL_RELEASING_REPLY) {
         releaseIndex = CallLogSize();
         SetEvent(peer.go);
     }
-    if (waitSocket != INVALID_SOCKET && !waitTimedOut && GetTickCount() - waitStart > WAIT_LIMIT_MS) {
-        waitTimedOut = true;
-        closesocket(waitSocket);
-    }
-}
-
-static void BoundWait(LONG s)
-{
-    waitSocket = (SOCKET)s;
-    waitStart = GetTickCount();
 }
 
 // Runs the sequence in a freshly loaded module with the fault (if any)
@@ -79,8 +65,7 @@ static void RunSequence(Ravo* r, TestConn* conn, const Fault* fault, int stepSta
     o->socket = -1;
     readPolls = 0;
     releaseIndex = -1;
-    waitSocket = INVALID_SOCKET;
-    waitTimedOut = false;
+    limit = WaitLimit{};
     ResetEvent(peer.go);
     SetCallObserver(Observe);
     if (fault)
@@ -94,16 +79,16 @@ static void RunSequence(Ravo* r, TestConn* conn, const Fault* fault, int stepSta
     if (o->socket != -1) {
         stepStart[STEP_SEND] = CallLogSize();
         o->stepsRun = 2;
-        BoundWait(o->socket);
+        ArmWaitLimit(&limit);
         o->sent = r->netsend(o->socket, REQUEST, sizeof REQUEST - 1, &o->sendError, conn);
 
         stepStart[STEP_READ] = CallLogSize();
         o->stepsRun = 3;
         SetConnField(conn, CONN_INTERRUPT_REQUEST, 1);
-        BoundWait(o->socket);
+        ArmWaitLimit(&limit);
         o->got = r->netread(o->socket, o->reply, sizeof o->reply - 1, &o->readError, conn);
+        DisarmWaitLimit(&limit);
         o->interruptLeft = ConnField(conn, CONN_INTERRUPT_REQUEST);
-        waitSocket = INVALID_SOCKET;
 
         stepStart[STEP_CLOSE] = CallLogSize();
         o->stepsRun = 4;
@@ -113,7 +98,6 @@ static void RunSequence(Ravo* r, TestConn* conn, const Fault* fault, int stepSta
             o->closedAgain = r->netclose(o->socket, 0);
     }
     stepStart[STEP_COUNT] = CallLogSize();
-    o->timedOut = waitTimedOut;
     SetCallObserver(NULL);
 }
 
@@ -212,7 +196,7 @@ static void CheckRun(const char* title, const Fault* f, int step, const TestConn
     snprintf(line + used, sizeof line - used, "; hooks %d set, %d removed", set, CallCount("UnhookWindowsHookEx"));
     printf("  %s\n", line);
 
-    CHECK(!o->timedOut, "%s: a wait lasted over %d ms; the socket was closed under it", title, WAIT_LIMIT_MS);
+    CHECK(!limit.exceeded, "%s: a wait lasted over %d ms", title, WAIT_LIMIT_MS);
     if (e.openError) {
         CHECK_EQ(-1, o->socket, "socket from a failed open");
         CHECK_EQ(e.openError, o->openError, "open error code");
@@ -344,49 +328,6 @@ TEST_CASE(each_fallible_call_failing_in_turn_gives_its_stage_code_closes_the_soc
     for (size_t k = 0; i == planned && k < sizeof FALLIBLE / sizeof FALLIBLE[0]; k++)
         CHECK(occurrences[k] > 0, "the sequence made no %s call to fail", FALLIBLE[k]);
     printf("  %d runs with one failure each\n", runs);
-    StopPeer(&peer);
-}
-
-// Two failures that are not failures: an option the stack does not support,
-// and a send buffer that is full.
-TEST_CASE(refused_socket_option_and_full_send_buffer_let_the_sequence_go_on)
-{
-    if (!StartPeer(&peer, "ravotest1", PEER_REPLY_ON_EVENT))
-        return;
-    memcpy(peer.reply, REPLY, sizeof REPLY - 1);
-    peer.replyLength = sizeof REPLY - 1;
-    static const Fault faults[] = {
-        {"setsockopt", 1, -1, WSAENOPROTOOPT},
-        {"send", 1, -1, WSAEWOULDBLOCK},
-        {"send", 1, -1, WSAENOBUFS},
-    };
-    static const int steps[] = {STEP_OPEN, STEP_SEND, STEP_SEND};
-    for (int i = 0; i < 3; i++) {
-        Ravo r;
-        TestConn conn;
-        Outcome o;
-        int stepStart[STEP_COUNT + 1];
-        InitConn(&conn);
-        if (!LoadRavo(&r))
-            break;
-        RunSequence(&r, &conn, &faults[i], stepStart, &o);
-        char title[80];
-        snprintf(title, sizeof title, "%s #1 gives %d", faults[i].name, faults[i].error);
-        if (steps[i] == STEP_OPEN) {
-            CheckRun(title, &faults[i], steps[i], &conn, &o);
-            CHECK_EQ(1, ConnField(&conn, CONN_SOCKOPT_REFUSED), "sockOptRefused after the option was refused");
-        } else {
-            // A send of nothing: 0 with error 0; the rest of the sequence goes on.
-            CHECK_EQ(0, o.sent, "_netsend result on a full buffer");
-            CHECK_EQ(0, o.sendError, "_netsend error code on a full buffer");
-            CHECK(o.got > 0, "%s read: expected the reply, seen %ld (error %ld)", title, o.got, o.readError);
-            CHECK_EQ(0, o.closed, "_netclose result");
-            CHECK(WaitConnectionEnded(&peer, PEER_END_MS), "%s the peer's connection did not end", title);
-            printf("  %-40s send %ld/%ld, read %ld/%ld, close %ld\n", title, o.sent, o.sendError, o.got, o.readError,
-                   o.closed);
-        }
-        UnloadRavo(&r);
-    }
     StopPeer(&peer);
 }
 

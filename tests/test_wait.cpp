@@ -1,38 +1,57 @@
 // The readiness wait through _netsend and _netread: polls, the host's
 // callback and its phases, the input hooks around the module's own idle
 // turns, the urgent interrupt, poll failures, and what each block mode does
-// on an idle turn.
+// on an idle turn. Each case is one wait scenario: a Scenario record says
+// what the polls and the host's callback do, and collects what was seen.
 #include "check.h"
 #include "intercept.h"
-#include "session.h"
+#include "outcome.h"
 #include <string.h>
 
 static const char SERVICE[] = "ravotest2";
 static const char USER_IDLE_PROFILE[] = "mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle";
-enum { MAX_TURNS = 256, WATCHDOG_MS = 10000, TEST_MESSAGE = WM_USER + 1 };
+enum { MAX_TURNS = 256, MAX_LISTED_TURNS = 4, TEST_MESSAGE = WM_USER + 1, PEER_MS = 5000 };
 
-// What the scripted callback does on its turns (1-based), and what it saw.
-static Session* active;
-static LONG endValue;
-static DWORD zeroOnTurns;   // bit n: return 0 (module runs its idle turn) on turn n
-static int goOnTurn;        // set the peer's go event
-static int interruptOnTurn; // ask for the urgent byte
-static int clearOnTurn;     // clear waitCallback
-static LONG phasesSeen[MAX_TURNS];  // the first calls' phases
-static int logAtCall[MAX_TURNS];    // the call log's length at each of them
-static int callbackCalls;
-static int phaseCount[3];           // calls by phase (0, 1, 2)
-static LONG lastPhase;
-static int logAtLastCall;
-static int callbackCallsWithHooks;
+// One wait: what the case asks of the module's polls and of the host's
+// callback (ScriptedCallback, when the case puts it in the record), and what
+// the wait was seen doing. Turns count from 1.
+struct Scenario {
+    // The polls.
+    int notReadyPolls = 0;  // the first polls answer "not ready"; later ones ask WinSock
+    int goAtPoll = 0;       // at this poll the peer is told to send its reply
+    // The host's callback.
+    LONG endValue = 0;                       // its answer at WAIT_PHASE_END
+    int zeroOnTurns[MAX_LISTED_TURNS] = {};  // turns it leaves to the module by returning 0
+    int goOnTurn = 0;                        // tells the peer to send its reply
+    int interruptOnTurn = 0;                 // asks for the urgent byte
+    int clearOnTurn = 0;                     // takes itself out of the record
+    // Seen by the callback.
+    int calls = 0;
+    LONG phases[MAX_TURNS] = {};  // of the first calls
+    int logAt[MAX_TURNS] = {};    // the call log's length at each of them
+    int callsByPhase[3] = {};
+    LONG lastPhase = -1;  // -1: no call yet
+    int logAtLastCall = 0;
+    int callsWithHooks = 0;
+    // Seen by the call observer (hooks and retrievals are counted here too: a
+    // long wait can fill the call log).
+    int polls = 0;
+    int hookInstalls = 0;
+    int retrievals = 0;
+};
 
-// What the select observer does: not-ready answers, a go event, a watchdog.
-static int notReadyPolls;
-static int goAfterSelects;
-static int selectsSeen;
-static int hookInstallsSeen;  // counted here too: a long wait can fill the call log
-static int retrievalsSeen;
-static DWORD waitStarted;
+// The wait now running and its session, for the callback, the observer and
+// the poll; NULL between waits (a set-up wait then runs unscripted).
+static Scenario* scenario;
+static Session* session;
+
+static bool LeftToModule(const Scenario* sc, int turn)
+{
+    for (int i = 0; i < MAX_LISTED_TURNS && sc->zeroOnTurns[i]; i++)
+        if (sc->zeroOnTurns[i] == turn)
+            return true;
+    return false;
+}
 
 // True when the last hook call the module made installed a hook.
 static LONG HooksInstalledNow(void)
@@ -48,35 +67,38 @@ static LONG HooksInstalledNow(void)
 
 static LONG __stdcall ScriptedCallback(LONG phase)
 {
-    int call = callbackCalls++;
+    Scenario* sc = scenario;
+    if (!sc)
+        return 1;
+    int call = sc->calls++;
     if (call < MAX_TURNS) {
-        phasesSeen[call] = phase;
-        logAtCall[call] = CallLogSize();
+        sc->phases[call] = phase;
+        sc->logAt[call] = CallLogSize();
     }
-    if (phase >= 0 && phase <= 2)
-        phaseCount[phase]++;
-    lastPhase = phase;
-    logAtLastCall = CallLogSize();
+    if (phase >= WAIT_PHASE_END && phase <= WAIT_PHASE_AGAIN)
+        sc->callsByPhase[phase]++;
+    sc->lastPhase = phase;
+    sc->logAtLastCall = CallLogSize();
     if (HooksInstalledNow())
-        callbackCallsWithHooks++;
-    if (phase == 0)
-        return endValue;
+        sc->callsWithHooks++;
+    if (phase == WAIT_PHASE_END)
+        return sc->endValue;
     int turn = call + 1;
-    if (turn == goOnTurn)
-        SetEvent(active->peer.go);
-    if (turn == interruptOnTurn)
-        SetConnField(&active->conn, CONN_INTERRUPT_REQUEST, 1);
-    if (turn == clearOnTurn)
-        SetConnCallback(&active->conn, NULL);
-    return turn < 32 && (zeroOnTurns & (1u << turn)) ? 0 : 1;
+    if (turn == sc->goOnTurn)
+        SetEvent(session->peer.go);
+    if (turn == sc->interruptOnTurn)
+        SetConnField(&session->conn, CONN_INTERRUPT_REQUEST, 1);
+    if (turn == sc->clearOnTurn)
+        SetConnCallback(&session->conn, NULL);
+    return LeftToModule(sc, turn) ? 0 : 1;
 }
 
-// Answers "not ready" for the first notReadyPolls polls, then asks WinSock.
-static int WINAPI SelectNotReadyAtFirst(int n, fd_set* r, fd_set* w, fd_set* e, const struct timeval* t)
+// Answers "not ready" to the scenario's first polls, then asks WinSock.
+static int WINAPI ScriptedSelect(int n, fd_set* r, fd_set* w, fd_set* e, const struct timeval* t)
 {
     typedef int(WINAPI * SelectFn)(int, fd_set*, fd_set*, fd_set*, const struct timeval*);
-    if (notReadyPolls > 0) {
-        notReadyPolls--;
+    // The observer has counted this poll already.
+    if (scenario && scenario->polls <= scenario->notReadyPolls) {
         if (r)
             r->fd_count = 0;
         if (w)
@@ -88,50 +110,30 @@ static int WINAPI SelectNotReadyAtFirst(int n, fd_set* r, fd_set* w, fd_set* e, 
     return ((SelectFn)RealFunction("select"))(n, r, w, e, t);
 }
 
-// Sets the peer's go event after some polls; a wait has no time limit of its
-// own, so one that runs too long is ended by failing its next poll.
 static void ObserveCall(const char* name, const LONG*)
 {
-    if (strcmp(name, "SetWindowsHookExA") == 0)
-        hookInstallsSeen++;
-    if (strcmp(name, "PeekMessageA") == 0)
-        retrievalsSeen++;
-    if (strcmp(name, "select") != 0)
+    EnforceWaitLimit(&session->limit, name);
+    if (!scenario)
         return;
-    if (++selectsSeen == goAfterSelects)
-        SetEvent(active->peer.go);
-    if (waitStarted && GetTickCount() - waitStarted > WATCHDOG_MS) {
-        waitStarted = 0;
-        CHECK(false, "the wait did not end within %d ms", WATCHDOG_MS);
-        InjectFailure("select", 1, SOCKET_ERROR, WSAETIMEDOUT);
-    }
-}
-
-static void ResetScript(void)
-{
-    endValue = 1;
-    zeroOnTurns = 0;
-    goOnTurn = interruptOnTurn = clearOnTurn = 0;
-    callbackCalls = callbackCallsWithHooks = 0;
-    phaseCount[0] = phaseCount[1] = phaseCount[2] = 0;
-    lastPhase = -1;
-    notReadyPolls = goAfterSelects = selectsSeen = 0;
-    hookInstallsSeen = retrievalsSeen = 0;
-    waitStarted = 0;
+    if (strcmp(name, "SetWindowsHookExA") == 0)
+        scenario->hookInstalls++;
+    else if (strcmp(name, "PeekMessageA") == 0)
+        scenario->retrievals++;
+    else if (strcmp(name, "select") == 0 && ++scenario->polls == scenario->goAtPoll)
+        SetEvent(session->peer.go);
 }
 
 // Loads the module with the profile given (NULL: none) into a new session
-// whose polls and calls the script watches.
+// whose polls and calls the scenarios watch.
 static bool Begin(Session* t, const char* profile, PeerMode mode, const char* reply)
 {
-    ResetScript();
     WriteProfile(profile);
     if (!OpenSession(t, SERVICE, mode, reply))
         return false;
     t->wepBeforeUnload = true;
-    active = t;
+    session = t;
     SetCallObserver(ObserveCall);
-    OverrideCall("select", (void*)SelectNotReadyAtFirst);
+    OverrideCall("select", (void*)ScriptedSelect);
     return true;
 }
 
@@ -139,30 +141,25 @@ static void End(Session* t)
 {
     CloseSession(t);
     RemoveProfile();
-    active = NULL;
+    session = NULL;
 }
 
-struct CallOutcome {
-    LONG result;
-    LONG error;
-};
-
-static CallOutcome Send(Session* t, const char* text)
+// One _netsend of text, run as the scenario sc says (NULL: unscripted).
+static CallOutcome Send(Session* t, Scenario* sc, const char* text)
 {
-    CallOutcome o = {0, JUNK};
-    waitStarted = GetTickCount();
-    o.result = t->r.netsend(t->s, text, (LONG)strlen(text), &o.error, &t->conn);
-    waitStarted = 0;
+    scenario = sc;
+    CallOutcome o = SendOnSession(t, text, (LONG)strlen(text));
+    scenario = NULL;
     return o;
 }
 
-static CallOutcome Read(Session* t, char* buffer, LONG size)
+// One _netread into buffer, cleared first and kept NUL-terminated.
+static CallOutcome ReadText(Session* t, Scenario* sc, char* buffer, LONG size)
 {
-    CallOutcome o = {0, JUNK};
     memset(buffer, 0, size);
-    waitStarted = GetTickCount();
-    o.result = t->r.netread(t->s, buffer, size - 1, &o.error, &t->conn);
-    waitStarted = 0;
+    scenario = sc;
+    CallOutcome o = ReadOnSession(t, buffer, size - 1);
+    scenario = NULL;
     return o;
 }
 
@@ -176,14 +173,6 @@ static bool ReadableSoon(LONG s)
     return select(0, &readable, NULL, NULL, &wait) == 1;
 }
 
-// Waits (bounded) until the peer has received count urgent bytes.
-static bool UrgentSoon(Peer* peer, LONG count)
-{
-    for (int i = 0; i < 500 && peer->urgentCount < count; i++)
-        Sleep(10);
-    return peer->urgentCount >= count;
-}
-
 static int SendsWithFlags(int flags)
 {
     int n = 0;
@@ -191,34 +180,6 @@ static int SendsWithFlags(int flags)
         if (strcmp(CallAt(i)->name, "send") == 0 && CallAt(i)->arg[2] == flags)
             n++;
     return n;
-}
-
-TEST_CASE(callback_returning_nonzero_sees_phases_1_2_then_0_and_no_hooks)
-{
-    Session t;
-    if (!Begin(&t, NULL, PEER_REPLY_ON_EVENT, "answer"))
-        return;
-    SetConnCallback(&t.conn, ScriptedCallback);
-    goOnTurn = 3;
-    endValue = 7;
-    char buffer[64];
-    CallOutcome o = Read(&t, buffer, sizeof buffer);
-    CHECK(o.result == 6 && strcmp(buffer, "answer") == 0, "read: expected 6 bytes \"answer\", seen %ld \"%s\" (error %ld)",
-          o.result, buffer, o.error);
-    CHECK_EQ(0, o.error, "error code");
-    CHECK(callbackCalls >= 4, "callback calls: expected 4 or more, seen %d", callbackCalls);
-    CHECK_EQ(1, phasesSeen[0], "phase of the first call");
-    CHECK_EQ(1, phaseCount[1], "calls with phase 1");
-    CHECK_EQ(callbackCalls - 2, phaseCount[2], "calls with phase 2 (all but the first and the last)");
-    CHECK_EQ(1, phaseCount[0], "calls with phase 0");
-    CHECK_EQ(0, lastPhase, "phase of the last call");
-    // The end call comes after the last poll, which found the socket ready.
-    CHECK(CallIndex("select", CallCount("select")) < logAtLastCall, "end call made before the last poll");
-    CHECK_EQ(callbackCalls, selectsSeen, "polls (one per turn, plus the ready one)");
-    CHECK_EQ(0, hookInstallsSeen, "hooks installed");
-    CHECK_EQ(0, retrievalsSeen, "idle turns run by the module");
-    CHECK_EQ(1, CallCount("recv"), "receives");
-    End(&t);
 }
 
 // Checks that the hook calls come in install and remove pairs with the
@@ -257,28 +218,55 @@ static int CheckHookPairs(HMODULE owner)
     return installs;
 }
 
-TEST_CASE(callback_returning_zero_gets_hooks_only_on_its_turns)
+// --- The host's callback -------------------------------------------------
+
+TEST_CASE(callback_returning_nonzero_sees_phase_1_then_2_then_0_and_no_hooks)
+{
+    Session t;
+    if (!Begin(&t, NULL, PEER_REPLY_ON_EVENT, "answer"))
+        return;
+    SetConnCallback(&t.conn, ScriptedCallback);
+    Scenario sc = {.endValue = 7, .goOnTurn = 3};
+    char buffer[64];
+    CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
+    CHECK(o.result == 6 && strcmp(buffer, "answer") == 0, "read: expected 6 bytes \"answer\", seen %ld \"%s\" (error %ld)",
+          o.result, buffer, o.error);
+    CHECK_EQ(0, o.error, "error code");
+    CHECK(sc.calls >= 4, "callback calls: expected 4 or more, seen %d", sc.calls);
+    CHECK_EQ(WAIT_PHASE_FIRST, sc.phases[0], "phase of the first call");
+    CHECK_EQ(1, sc.callsByPhase[WAIT_PHASE_FIRST], "calls with phase 1");
+    CHECK_EQ(sc.calls - 2, sc.callsByPhase[WAIT_PHASE_AGAIN], "calls with phase 2 (all but the first and the last)");
+    CHECK_EQ(1, sc.callsByPhase[WAIT_PHASE_END], "calls with phase 0");
+    CHECK_EQ(WAIT_PHASE_END, sc.lastPhase, "phase of the last call");
+    // The end call comes after the last poll, which found the socket ready.
+    CHECK(CallIndex("select", CallCount("select")) < sc.logAtLastCall, "end call made before the last poll");
+    CHECK_EQ(sc.calls, sc.polls, "polls (one per turn, plus the ready one)");
+    CHECK_EQ(0, sc.hookInstalls, "hooks installed");
+    CHECK_EQ(0, sc.retrievals, "idle turns run by the module");
+    CHECK_EQ(1, CallCount("recv"), "receives");
+    End(&t);
+}
+
+TEST_CASE(callback_returning_zero_gets_the_hooks_only_on_the_turns_it_leaves_to_the_module)
 {
     Session t;
     if (!Begin(&t, NULL, PEER_COLLECT, NULL))
         return;
     SetConnCallback(&t.conn, ScriptedCallback);
-    zeroOnTurns = (1u << 1) | (1u << 2) | (1u << 4);  // turns 3 and 5 are the host's
-    notReadyPolls = 5;
-    endValue = 0;
-    CallOutcome o = Send(&t, "data");
+    Scenario sc = {.notReadyPolls = 5, .endValue = 0, .zeroOnTurns = {1, 2, 4}};
+    CallOutcome o = Send(&t, &sc, "data");
     CHECK(o.result == 4 && o.error == 0, "send: expected 4 and error 0, seen %ld and %ld", o.result, o.error);
-    CHECK_EQ(6, callbackCalls, "callback calls (5 turns and the end)");
-    CHECK_EQ(0, callbackCallsWithHooks, "callback calls made with the hooks installed");
+    CHECK_EQ(6, sc.calls, "callback calls (5 turns and the end)");
+    CHECK_EQ(0, sc.callsWithHooks, "callback calls made with the hooks installed");
     CHECK_EQ(3, CheckHookPairs(t.r.dll), "hook installs (turns 1, 2 and 4)");
     CHECK_EQ(3, CallCount("PeekMessageA"), "idle turns run by the module");
     // Each install sits inside one of the turns whose callback returned 0.
     for (int n = 1; n <= CallCount("SetWindowsHookExA") / 2; n++) {
         int at = CallIndex("SetWindowsHookExA", 2 * n - 1);
         int turn = 0;
-        while (turn < callbackCalls && logAtCall[turn] <= at)
+        while (turn < sc.calls && sc.logAt[turn] <= at)
             turn++;
-        CHECK(turn >= 1 && (zeroOnTurns & (1u << turn)), "hooks installed after turn %d, which returned non-zero", turn);
+        CHECK(turn >= 1 && LeftToModule(&sc, turn), "hooks installed after turn %d, which returned non-zero", turn);
     }
     int lastSet = CallIndex("SetWindowsHookExA", CallCount("SetWindowsHookExA") - 1);
     CHECK_EQ(CallAt(lastSet) ? CallAt(lastSet)->result : -1, ConnField(&t.conn, CONN_KEYBOARD_HOOK),
@@ -288,55 +276,88 @@ TEST_CASE(callback_returning_zero_gets_hooks_only_on_its_turns)
     End(&t);
 }
 
-TEST_CASE(end_value_decides_whether_send_and_read_go_on)
+enum Direction { SENDING, READING };
+
+// One send or read whose wait turns twice with the callback, which then
+// answers endValue at the end: above WAIT_RESULT_ERROR_ABOVE the call fails
+// with it and leaves the socket alone; otherwise it goes on.
+static void CheckEndValue(Direction direction, LONG endValue)
 {
     Session t;
     if (!Begin(&t, NULL, PEER_ECHO, NULL))
         return;
-    CallOutcome o = Send(&t, "kept");
-    CHECK(o.result == 4, "send without a callback: expected 4, seen %ld (error %ld)", o.result, o.error);
-    CHECK(ReadableSoon(t.s), "the echo did not arrive within 5 s");
-    SetConnCallback(&t.conn, ScriptedCallback);
-    char buffer[64];
-
-    // Above 20: the end value is the error, and the socket is not touched.
-    ResetScript();
-    notReadyPolls = 2;
-    endValue = 25;
-    ClearCallLog();
-    o = Send(&t, "lost");
-    CHECK(o.result == -1 && o.error == 25, "send, end value 25: expected -1 and 25, seen %ld and %ld", o.result, o.error);
-    ResetScript();
-    notReadyPolls = 2;
-    endValue = 25;
-    o = Read(&t, buffer, sizeof buffer);
-    CHECK(o.result == -1 && o.error == 25, "read, end value 25: expected -1 and 25, seen %ld and %ld", o.result, o.error);
-    CHECK(CallCount("send") == 0 && CallCount("recv") == 0, "socket touched after a failed wait: %s", CallLogText());
-
-    // 20, 0 and -5 let the call go on.
-    static const LONG goOn[] = {20, 0, -5};
-    for (int i = 0; i < 3; i++) {
-        ResetScript();
-        notReadyPolls = 2;
-        endValue = goOn[i];
-        o = Read(&t, buffer, sizeof buffer);
-        const char* expected = i == 0 ? "kept" : "more";
-        CHECK(o.result == 4 && o.error == 0 && strcmp(buffer, expected) == 0,
-              "read, end value %ld: expected 4 \"%s\" and error 0, seen %ld \"%s\" and %ld", goOn[i], expected, o.result,
-              buffer, o.error);
-        CHECK_EQ(3, callbackCalls, "callback calls (2 turns and the end)");
-        ResetScript();
-        notReadyPolls = 2;
-        endValue = goOn[i];
-        o = Send(&t, "more");
-        CHECK(o.result == 4 && o.error == 0, "send, end value %ld: expected 4 and error 0, seen %ld and %ld", goOn[i],
-              o.result, o.error);
+    const char* text = direction == READING ? "kept" : "sent";
+    if (direction == READING) {
+        // Something to read: an echo, asked for without the callback.
+        CallOutcome o = Send(&t, NULL, text);
+        CHECK(o.result == 4, "send without a callback: expected 4, seen %ld (error %ld)", o.result, o.error);
         CHECK(ReadableSoon(t.s), "the echo did not arrive within 5 s");
+        ClearCallLog();
     }
-    CHECK(t.peer.receivedLength == 16 && memcmp(t.peer.received, "keptmoremoremore", 16) == 0,
-          "peer received %ld bytes \"%.*s\", expected \"keptmoremoremore\"", t.peer.receivedLength,
-          (int)t.peer.receivedLength, t.peer.received);
+    SetConnCallback(&t.conn, ScriptedCallback);
+    Scenario sc = {.notReadyPolls = 2, .endValue = endValue};
+    char buffer[64];
+    CallOutcome o = direction == READING ? ReadText(&t, &sc, buffer, sizeof buffer) : Send(&t, &sc, text);
+    const char* call = direction == READING ? "read" : "send";
+    CHECK_EQ(3, sc.calls, "callback calls (2 turns and the end)");
+    if (endValue > WAIT_RESULT_ERROR_ABOVE) {
+        CHECK(o.result == -1 && o.error == endValue, "%s, end value %ld: expected -1 and %ld, seen %ld and %ld", call,
+              endValue, endValue, o.result, o.error);
+        CHECK(CallCount("send") == 0 && CallCount("recv") == 0, "socket touched after a failed wait: %s", CallLogText());
+    } else {
+        CHECK(o.result == 4 && o.error == 0, "%s, end value %ld: expected 4 and error 0, seen %ld and %ld", call, endValue,
+              o.result, o.error);
+        if (direction == READING)
+            CHECK(strcmp(buffer, text) == 0, "read, end value %ld: expected \"%s\", seen \"%s\"", endValue, text, buffer);
+        else
+            CHECK(WaitPeerReceived(&t.peer, 4, PEER_MS), "the peer did not receive the send within 5 s");
+    }
+    // Only a send that went on reaches the peer.
+    bool reached = direction == READING || endValue <= WAIT_RESULT_ERROR_ABOVE;
+    CHECK(t.peer.receivedLength == (reached ? 4 : 0) && (!reached || memcmp(t.peer.received, text, 4) == 0),
+          "peer received %ld bytes \"%.*s\", expected \"%s\"", t.peer.receivedLength, (int)t.peer.receivedLength,
+          t.peer.received, reached ? text : "");
     End(&t);
+}
+
+TEST_CASE(end_value_above_20_fails_the_send_and_leaves_the_socket_alone)
+{
+    CheckEndValue(SENDING, WAIT_RESULT_ERROR_ABOVE + 5);
+}
+
+TEST_CASE(end_value_above_20_fails_the_read_and_leaves_the_socket_alone)
+{
+    CheckEndValue(READING, WAIT_RESULT_ERROR_ABOVE + 5);
+}
+
+TEST_CASE(end_value_of_20_lets_the_send_go_on)
+{
+    CheckEndValue(SENDING, WAIT_RESULT_ERROR_ABOVE);
+}
+
+TEST_CASE(end_value_of_20_lets_the_read_go_on)
+{
+    CheckEndValue(READING, WAIT_RESULT_ERROR_ABOVE);
+}
+
+TEST_CASE(end_value_of_0_lets_the_send_go_on)
+{
+    CheckEndValue(SENDING, 0);
+}
+
+TEST_CASE(end_value_of_0_lets_the_read_go_on)
+{
+    CheckEndValue(READING, 0);
+}
+
+TEST_CASE(negative_end_value_lets_the_send_go_on)
+{
+    CheckEndValue(SENDING, -5);
+}
+
+TEST_CASE(negative_end_value_lets_the_read_go_on)
+{
+    CheckEndValue(READING, -5);
 }
 
 TEST_CASE(callback_cleared_during_the_wait_gets_no_end_call_and_the_poll_result_stands)
@@ -345,14 +366,12 @@ TEST_CASE(callback_cleared_during_the_wait_gets_no_end_call_and_the_poll_result_
     if (!Begin(&t, NULL, PEER_COLLECT, NULL))
         return;
     SetConnCallback(&t.conn, ScriptedCallback);
-    clearOnTurn = 2;
-    endValue = 0;
-    notReadyPolls = 3;
+    Scenario sc = {.notReadyPolls = 3, .endValue = 0, .clearOnTurn = 2};
     InjectFailure("select", 4, SOCKET_ERROR, WSAENETDOWN);
-    CallOutcome o = Send(&t, "data");
-    CHECK(o.result == -1 && o.error == WSAENETDOWN + 150, "send: expected -1 and %d (the poll's), seen %ld and %ld",
-          WSAENETDOWN + 150, o.result, o.error);
-    CHECK_EQ(2, callbackCalls, "callback calls (turns 1 and 2, no end call)");
+    CallOutcome o = Send(&t, &sc, "data");
+    CHECK(o.result == -1 && o.error == WSAENETDOWN + NET_ERR_SELECT,
+          "send: expected -1 and %d (the poll's), seen %ld and %ld", WSAENETDOWN + NET_ERR_SELECT, o.result, o.error);
+    CHECK_EQ(2, sc.calls, "callback calls (turns 1 and 2, no end call)");
     CHECK_EQ(0, CallCount("send"), "sends after a failed poll");
     // Once the host has left, the module runs its own idle turns.
     CHECK_EQ(1, CallCount("PeekMessageA"), "idle turns run by the module (turn 3)");
@@ -360,19 +379,29 @@ TEST_CASE(callback_cleared_during_the_wait_gets_no_end_call_and_the_poll_result_
     End(&t);
 }
 
-TEST_CASE(ready_socket_makes_one_poll_and_one_data_call_with_no_idle_turn)
+// --- A socket that is ready at once ----------------------------------------
+
+// The user idle routine's call count, or NULL when the module has not
+// loaded ravotestidle.dll.
+typedef LONG (*IdleCountFn)(void);
+static IdleCountFn UserIdleCalls(void)
+{
+    return (IdleCountFn)(void*)GetProcAddress(GetModuleHandleA("ravotestidle.dll"), "TestIdleCalls");
+}
+
+TEST_CASE(ready_socket_send_makes_one_poll_and_one_send_after_looking_up_the_hook_procedures)
 {
     Session t;
     if (!Begin(&t, USER_IDLE_PROFILE, PEER_ECHO, NULL))
         return;
-    typedef LONG (*CountFn)(void);
-    CountFn idleCalls = (CountFn)(void*)GetProcAddress(GetModuleHandleA("ravotestidle.dll"), "TestIdleCalls");
+    IdleCountFn idleCalls = UserIdleCalls();
     if (!CHECK(idleCalls != NULL, "ravotestidle.dll not loaded by the module"))
         return End(&t);
     SetConnCallback(&t.conn, ScriptedCallback);
-    CallOutcome o = Send(&t, "ping");
+    Scenario sc = {};
+    CallOutcome o = Send(&t, &sc, "ping");
     CHECK(o.result == 4 && o.error == 0, "send: expected 4 and 0, seen %ld and %ld", o.result, o.error);
-    // The first wait also looks up the module's own hook procedures, once.
+    // The first wait also looks up the module's own hook procedures.
     CHECK(strcmp(CallLogText(), "GetProcAddress GetProcAddress select __WSAFDIsSet send") == 0, "send calls: %s",
           CallLogText());
     const CallRecord* kybd = CallAt(0);
@@ -382,25 +411,43 @@ TEST_CASE(ready_socket_makes_one_poll_and_one_data_call_with_no_idle_turn)
               strcmp((const char*)mouse->arg[1], "MouseBlockProc") == 0,
           "hook procedures not looked up by name in the module itself");
     const CallRecord* poll = CallAt(CallIndex("select", 1));
-    CHECK(poll && poll->arg[1] == 1 && poll->arg[2] == 10,
+    CHECK(poll && poll->arg[1] == NET_WAIT_WRITE && poll->arg[2] == 10,
           "send poll: expected the write set and 10 us, seen set %ld and %ld us", poll ? poll->arg[1] : 0,
           poll ? poll->arg[2] : 0);
-
-    CHECK(ReadableSoon(t.s), "the echo did not arrive within 5 s");
-    ClearCallLog();
-    char buffer[64];
-    o = Read(&t, buffer, sizeof buffer);
-    CHECK(o.result == 4 && o.error == 0 && strcmp(buffer, "ping") == 0, "read: expected 4 \"ping\", seen %ld \"%s\" (%ld)",
-          o.result, buffer, o.error);
-    CHECK(strcmp(CallLogText(), "select __WSAFDIsSet recv") == 0, "read calls: %s", CallLogText());
-    poll = CallAt(CallIndex("select", 1));
-    CHECK(poll && poll->arg[1] == 2 && poll->arg[2] == 10,
-          "read poll: expected the read set and 10 us, seen set %ld and %ld us", poll ? poll->arg[1] : 0,
-          poll ? poll->arg[2] : 0);
-    CHECK_EQ(0, callbackCalls, "callback calls");
+    CHECK_EQ(0, sc.calls, "callback calls");
     CHECK_EQ(0, idleCalls(), "user idle routine calls");
     End(&t);
 }
+
+TEST_CASE(ready_socket_read_makes_one_poll_and_one_receive_and_no_second_look_up)
+{
+    Session t;
+    if (!Begin(&t, USER_IDLE_PROFILE, PEER_ECHO, NULL))
+        return;
+    IdleCountFn idleCalls = UserIdleCalls();
+    if (!CHECK(idleCalls != NULL, "ravotestidle.dll not loaded by the module"))
+        return End(&t);
+    SetConnCallback(&t.conn, ScriptedCallback);
+    CallOutcome o = Send(&t, NULL, "ping");
+    CHECK(o.result == 4, "send: expected 4, seen %ld (error %ld)", o.result, o.error);
+    CHECK(ReadableSoon(t.s), "the echo did not arrive within 5 s");
+    ClearCallLog();
+    Scenario sc = {};
+    char buffer[64];
+    o = ReadText(&t, &sc, buffer, sizeof buffer);
+    CHECK(o.result == 4 && o.error == 0 && strcmp(buffer, "ping") == 0, "read: expected 4 \"ping\", seen %ld \"%s\" (%ld)",
+          o.result, buffer, o.error);
+    CHECK(strcmp(CallLogText(), "select __WSAFDIsSet recv") == 0, "read calls: %s", CallLogText());
+    const CallRecord* poll = CallAt(CallIndex("select", 1));
+    CHECK(poll && poll->arg[1] == NET_WAIT_READ && poll->arg[2] == 10,
+          "read poll: expected the read set and 10 us, seen set %ld and %ld us", poll ? poll->arg[1] : 0,
+          poll ? poll->arg[2] : 0);
+    CHECK_EQ(0, sc.calls, "callback calls");
+    CHECK_EQ(0, idleCalls(), "user idle routine calls");
+    End(&t);
+}
+
+// --- The urgent interrupt ----------------------------------------------------
 
 // True when the urgent send at index at is wrapped by FIONBIO 0 and 1.
 static bool WrappedInBlockingMode(int at, LONG s)
@@ -416,16 +463,15 @@ static bool WrappedInBlockingMode(int at, LONG s)
            strcmp(restore->name, "ioctlsocket") == 0 && (DWORD)restore->arg[1] == FIONBIO && restore->arg[2] == 1;
 }
 
-TEST_CASE(interrupt_is_sent_once_while_waiting_and_never_on_a_ready_socket)
+TEST_CASE(interrupt_asked_for_before_a_wait_goes_out_once_on_the_first_idle_turn)
 {
     Session t;
     if (!Begin(&t, NULL, PEER_REPLY_ON_EVENT, "late"))
         return;
-    // Set before a read that has to wait: sent on the first idle turn.
     SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 1);
-    goAfterSelects = 3;
+    Scenario sc = {.goAtPoll = 3};
     char buffer[64];
-    CallOutcome o = Read(&t, buffer, sizeof buffer);
+    CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
     CHECK(o.result == 4 && strcmp(buffer, "late") == 0, "read: expected 4 \"late\", seen %ld \"%s\" (error %ld)",
           o.result, buffer, o.error);
     CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after the wait");
@@ -434,79 +480,116 @@ TEST_CASE(interrupt_is_sent_once_while_waiting_and_never_on_a_ready_socket)
     CHECK(urgent > CallIndex("select", 1) && urgent < CallIndex("select", 2),
           "urgent send not on the first idle turn: %s", CallLogText());
     CHECK(WrappedInBlockingMode(urgent, t.s), "urgent send not wrapped by FIONBIO 0 and 1: %s", CallLogText());
-    CHECK(UrgentSoon(&t.peer, 1) && t.peer.urgent[0] == 'B', "peer's urgent bytes: expected \"B\", seen %ld (first %c)",
-          t.peer.urgentCount, t.peer.urgentCount ? t.peer.urgent[0] : '-');
+    CHECK(WaitPeerUrgent(&t.peer, 1, PEER_MS) && t.peer.urgent[0] == 'B',
+          "peer's urgent bytes: expected \"B\", seen %ld (first %c)", t.peer.urgentCount,
+          t.peer.urgentCount ? t.peer.urgent[0] : '-');
+    End(&t);
+    CHECK_EQ(1, t.peer.urgentCount, "urgent bytes the peer received in all");
+}
 
-    // Set by the callback on its first turn: sent on the next turn, before
-    // the callback runs again.
-    ResetScript();
-    ClearCallLog();
+TEST_CASE(interrupt_asked_for_by_the_callback_goes_out_on_the_next_turn_before_the_callback)
+{
+    Session t;
+    if (!Begin(&t, NULL, PEER_COLLECT, NULL))
+        return;
     SetConnCallback(&t.conn, ScriptedCallback);
-    interruptOnTurn = 1;
-    notReadyPolls = 3;
-    o = Send(&t, "x");
+    Scenario sc = {.notReadyPolls = 3, .interruptOnTurn = 1};
+    CallOutcome o = Send(&t, &sc, "x");
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(0, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after the wait");
     CHECK_EQ(1, SendsWithFlags(MSG_OOB), "urgent sends");
-    urgent = CallIndex("send", 1);
-    CHECK(callbackCalls >= 2 && urgent > logAtCall[0] && urgent < logAtCall[1],
+    int urgent = CallIndex("send", 1);
+    CHECK(sc.calls >= 2 && urgent > sc.logAt[0] && urgent < sc.logAt[1],
           "urgent send not between the first two callback turns: %s", CallLogText());
     CHECK(WrappedInBlockingMode(urgent, t.s), "urgent send not wrapped by FIONBIO 0 and 1: %s", CallLogText());
-    CHECK(UrgentSoon(&t.peer, 2) && t.peer.urgent[1] == 'B', "peer's urgent bytes: expected 2, seen %ld",
+    CHECK(WaitPeerUrgent(&t.peer, 1, PEER_MS) && t.peer.urgent[0] == 'B', "peer's urgent bytes: expected \"B\", seen %ld",
           t.peer.urgentCount);
+    End(&t);
+    CHECK_EQ(1, t.peer.urgentCount, "urgent bytes the peer received in all");
+}
 
-    // Set before a call on a ready socket: nothing is sent, the field stays.
-    ClearCallLog();
-    SetConnCallback(&t.conn, NULL);
+TEST_CASE(interrupt_asked_for_before_a_call_on_a_ready_socket_is_not_sent_and_stays_asked)
+{
+    Session t;
+    if (!Begin(&t, NULL, PEER_COLLECT, NULL))
+        return;
     SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 1);
-    o = Send(&t, "y");
+    Scenario sc = {};
+    CallOutcome o = Send(&t, &sc, "y");
     CHECK(o.result == 1, "send on a ready socket: expected 1, seen %ld (error %ld)", o.result, o.error);
     CHECK_EQ(0, SendsWithFlags(MSG_OOB), "urgent sends on a ready socket");
     CHECK_EQ(0, CallCount("ioctlsocket"), "mode switches on a ready socket");
     CHECK_EQ(1, ConnField(&t.conn, CONN_INTERRUPT_REQUEST), "interruptRequest after a ready call");
     SetConnField(&t.conn, CONN_INTERRUPT_REQUEST, 0);
     End(&t);
-    CHECK_EQ(2, t.peer.urgentCount, "urgent bytes the peer received in all");
+    CHECK_EQ(0, t.peer.urgentCount, "urgent bytes the peer received in all");
 }
 
-TEST_CASE(select_failure_reports_error_plus_150_unless_the_callback_took_part)
+// --- Poll failures -------------------------------------------------------------
+
+TEST_CASE(poll_failing_at_once_fails_the_read_with_its_code_and_touches_nothing)
 {
     Session t;
     if (!Begin(&t, NULL, PEER_COLLECT, NULL))
         return;
-    // First poll fails: the code, no hooks, no data call; a callback set
-    // then is never called.
+    Scenario sc = {};
+    InjectFailure("select", 1, SOCKET_ERROR, WSAENETDOWN);
     char buffer[16];
-    InjectFailure("select", 1, SOCKET_ERROR, WSAENETDOWN);
-    CallOutcome o = Read(&t, buffer, sizeof buffer);
-    CHECK(o.result == -1 && o.error == WSAENETDOWN + 150, "read: expected -1 and %d, seen %ld and %ld",
-          WSAENETDOWN + 150, o.result, o.error);
-    SetConnCallback(&t.conn, ScriptedCallback);
-    InjectFailure("select", 1, SOCKET_ERROR, WSAENETDOWN);
-    o = Send(&t, "data");
-    CHECK(o.result == -1 && o.error == WSAENETDOWN + 150, "send: expected -1 and %d, seen %ld and %ld",
-          WSAENETDOWN + 150, o.result, o.error);
-    CHECK_EQ(0, callbackCalls, "callback calls");
+    CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
+    CHECK(o.result == -1 && o.error == WSAENETDOWN + NET_ERR_SELECT, "read: expected -1 and %d, seen %ld and %ld",
+          WSAENETDOWN + NET_ERR_SELECT, o.result, o.error);
     CHECK_EQ(0, CallCount("SetWindowsHookExA"), "hooks installed");
-    CHECK(CallCount("send") == 0 && CallCount("recv") == 0, "data calls after a failed poll: %s", CallLogText());
-
-    // Failing after the callback ran: the end value decides.
-    static const LONG ends[] = {20, 25};
-    for (int i = 0; i < 2; i++) {
-        ResetScript();
-        ClearCallLog();
-        notReadyPolls = 2;
-        endValue = ends[i];
-        InjectFailure("select", 3, SOCKET_ERROR, WSAENETDOWN);
-        o = Send(&t, "data");
-        LONG expected = ends[i] > 20 ? -1 : 4;
-        CHECK(o.result == expected && o.error == (ends[i] > 20 ? ends[i] : 0),
-              "send, end value %ld after a failed poll: expected %ld, seen %ld (error %ld)", ends[i], expected, o.result,
-              o.error);
-        CHECK_EQ(ends[i] > 20 ? 0 : 1, CallCount("send"), "data calls");
-    }
+    CHECK_EQ(0, CallCount("recv"), "receives after a failed poll");
     End(&t);
 }
+
+TEST_CASE(poll_failing_at_once_fails_the_send_with_its_code_and_never_calls_the_callback)
+{
+    Session t;
+    if (!Begin(&t, NULL, PEER_COLLECT, NULL))
+        return;
+    SetConnCallback(&t.conn, ScriptedCallback);
+    Scenario sc = {.endValue = WAIT_RESULT_ERROR_ABOVE + 5};
+    InjectFailure("select", 1, SOCKET_ERROR, WSAENETDOWN);
+    CallOutcome o = Send(&t, &sc, "data");
+    CHECK(o.result == -1 && o.error == WSAENETDOWN + NET_ERR_SELECT, "send: expected -1 and %d, seen %ld and %ld",
+          WSAENETDOWN + NET_ERR_SELECT, o.result, o.error);
+    CHECK_EQ(0, sc.calls, "callback calls");
+    CHECK_EQ(0, CallCount("SetWindowsHookExA"), "hooks installed");
+    CHECK_EQ(0, CallCount("send"), "sends after a failed poll");
+    End(&t);
+}
+
+// A send whose third poll fails after two turns with the callback: the
+// callback's end value, not the poll's error, decides the outcome.
+static void CheckPollFailureAfterTurns(LONG endValue)
+{
+    Session t;
+    if (!Begin(&t, NULL, PEER_COLLECT, NULL))
+        return;
+    SetConnCallback(&t.conn, ScriptedCallback);
+    Scenario sc = {.notReadyPolls = 2, .endValue = endValue};
+    InjectFailure("select", 3, SOCKET_ERROR, WSAENETDOWN);
+    CallOutcome o = Send(&t, &sc, "data");
+    bool fails = endValue > WAIT_RESULT_ERROR_ABOVE;
+    CHECK(o.result == (fails ? -1 : 4) && o.error == (fails ? endValue : 0),
+          "send, end value %ld after a failed poll: expected %d and error %ld, seen %ld and %ld", endValue, fails ? -1 : 4,
+          fails ? endValue : 0, o.result, o.error);
+    CHECK_EQ(fails ? 0 : 1, CallCount("send"), "data calls");
+    End(&t);
+}
+
+TEST_CASE(poll_failing_after_the_callback_ran_gives_way_to_an_end_value_above_20)
+{
+    CheckPollFailureAfterTurns(WAIT_RESULT_ERROR_ABOVE + 5);
+}
+
+TEST_CASE(poll_failing_after_the_callback_ran_gives_way_to_an_end_value_of_20)
+{
+    CheckPollFailureAfterTurns(WAIT_RESULT_ERROR_ABOVE);
+}
+
+// --- Block modes: the module's own idle turn -----------------------------------
 
 // A hidden window of the host that counts the test messages it is sent.
 static int messagesDispatched;
@@ -542,26 +625,34 @@ static int DrainTestMessages(void)
     return left;
 }
 
-TEST_CASE(quiet_modes_take_no_message_off_the_queue)
+// A wait of four turns in a quiet block mode, with three messages queued.
+static void CheckQuietMode(const char* profile)
 {
-    static const char* profiles[] = {"mcBlockMode=1", "mcBlockMode=2"};
-    for (int i = 0; i < 2; i++) {
-        Session t;
-        if (!Begin(&t, profiles[i], PEER_COLLECT, NULL))
-            return;
-        HWND hwnd = MakeHostWindow();
-        for (int m = 0; m < 3; m++)
-            PostMessageA(hwnd, TEST_MESSAGE, m, 0);
-        notReadyPolls = 4;
-        CallOutcome o = Send(&t, "q");
-        CHECK(o.result == 1, "%s: send expected 1, seen %ld (error %ld)", profiles[i], o.result, o.error);
-        CHECK_EQ(0, CallCount("PeekMessageA"), profiles[i]);
-        CHECK_EQ(0, messagesDispatched, "messages dispatched during a quiet wait");
-        CHECK_EQ(1, CheckHookPairs(t.r.dll), "hook installs without a callback");
-        CHECK_EQ(3, DrainTestMessages(), "messages still queued after the wait");
-        DestroyWindow(hwnd);
-        End(&t);
-    }
+    Session t;
+    if (!Begin(&t, profile, PEER_COLLECT, NULL))
+        return;
+    HWND hwnd = MakeHostWindow();
+    for (int m = 0; m < 3; m++)
+        PostMessageA(hwnd, TEST_MESSAGE, m, 0);
+    Scenario sc = {.notReadyPolls = 4};
+    CallOutcome o = Send(&t, &sc, "q");
+    CHECK(o.result == 1, "%s: send expected 1, seen %ld (error %ld)", profile, o.result, o.error);
+    CHECK_EQ(0, CallCount("PeekMessageA"), profile);
+    CHECK_EQ(0, messagesDispatched, "messages dispatched during a quiet wait");
+    CHECK_EQ(1, CheckHookPairs(t.r.dll), "hook installs without a callback");
+    CHECK_EQ(3, DrainTestMessages(), "messages still queued after the wait");
+    DestroyWindow(hwnd);
+    End(&t);
+}
+
+TEST_CASE(quiet_mode_1_takes_no_message_off_the_queue)
+{
+    CheckQuietMode("mcBlockMode=1");
+}
+
+TEST_CASE(quiet_mode_2_takes_no_message_off_the_queue)
+{
+    CheckQuietMode("mcBlockMode=2");
 }
 
 TEST_CASE(pump_mode_dispatches_one_message_a_turn_with_the_hooks_installed)
@@ -572,8 +663,8 @@ TEST_CASE(pump_mode_dispatches_one_message_a_turn_with_the_hooks_installed)
     HWND hwnd = MakeHostWindow();
     for (int m = 0; m < 5; m++)
         PostMessageA(hwnd, TEST_MESSAGE, m, 0);
-    notReadyPolls = 3;
-    CallOutcome o = Send(&t, "p");
+    Scenario sc = {.notReadyPolls = 3};
+    CallOutcome o = Send(&t, &sc, "p");
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(3, messagesDispatched, "messages dispatched to the host's window in 3 idle turns");
     CHECK_EQ(3, CallCount("PeekMessageA"), "message retrievals");
@@ -609,8 +700,8 @@ TEST_CASE(quit_taken_during_a_pump_wait_is_posted_again_with_its_code)
     PostMessageA(hwnd, TEST_MESSAGE, 0, 0);
     PostMessageA(hwnd, TEST_MESSAGE, 1, 0);
     PostQuitMessage(42);
-    notReadyPolls = 4;
-    CallOutcome o = Send(&t, "w");
+    Scenario sc = {.notReadyPolls = 4};
+    CallOutcome o = Send(&t, &sc, "w");
     CHECK(o.result == 1 && o.error == 0, "send: expected 1 and 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(2, messagesDispatched, "test messages dispatched before the quit");
     CHECK_EQ(2, CallCount("DispatchMessageA"), "dispatches (the quit is not dispatched)");
@@ -629,43 +720,61 @@ TEST_CASE(quit_taken_during_a_pump_wait_is_posted_again_with_its_code)
     End(&t);
 }
 
-typedef void (*IdleResetFn)(LONG (*probe)(void));
-typedef LONG (*IdleCountFn)(void);
+// The test idle library's controls: its counters and its view of the hooks.
+struct UserIdle {
+    void (*reset)(LONG (*probe)(void));
+    IdleCountFn calls;
+    IdleCountFn callsWithHooks;
+};
 
-TEST_CASE(user_idle_routine_runs_once_per_own_turn_with_the_hooks_installed)
+// Finds the library the module loaded and starts its counts afresh.
+static bool ResetUserIdle(UserIdle* idle)
+{
+    HMODULE library = GetModuleHandleA("ravotestidle.dll");
+    idle->reset = (void (*)(LONG (*)(void)))(void*)GetProcAddress(library, "TestIdleReset");
+    idle->calls = (IdleCountFn)(void*)GetProcAddress(library, "TestIdleCalls");
+    idle->callsWithHooks = (IdleCountFn)(void*)GetProcAddress(library, "TestIdleCallsWithHooks");
+    if (!CHECK(idle->reset && idle->calls && idle->callsWithHooks,
+               "ravotestidle.dll not loaded by the module or its exports missing"))
+        return false;
+    idle->reset(HooksInstalledNow);
+    return true;
+}
+
+TEST_CASE(user_idle_routine_runs_on_every_turn_with_the_hooks_installed_when_there_is_no_callback)
 {
     Session t;
+    UserIdle idle;
     if (!Begin(&t, USER_IDLE_PROFILE, PEER_COLLECT, NULL))
         return;
-    HMODULE idle = GetModuleHandleA("ravotestidle.dll");
-    IdleResetFn reset = (IdleResetFn)(void*)GetProcAddress(idle, "TestIdleReset");
-    IdleCountFn calls = (IdleCountFn)(void*)GetProcAddress(idle, "TestIdleCalls");
-    IdleCountFn withHooks = (IdleCountFn)(void*)GetProcAddress(idle, "TestIdleCallsWithHooks");
-    if (!CHECK(reset && calls && withHooks, "ravotestidle.dll not loaded by the module or its exports missing"))
+    if (!ResetUserIdle(&idle))
         return End(&t);
-
-    // Without a callback: every turn is the module's own.
-    reset(HooksInstalledNow);
-    notReadyPolls = 4;
-    CallOutcome o = Send(&t, "u");
+    Scenario sc = {.notReadyPolls = 4};
+    CallOutcome o = Send(&t, &sc, "u");
     CHECK(o.result == 1, "send: expected 1, seen %ld (error %ld)", o.result, o.error);
-    CHECK_EQ(4, calls(), "idle routine calls in 4 turns without a callback");
-    CHECK_EQ(4, withHooks(), "idle routine calls with the hooks installed");
+    CHECK_EQ(4, idle.calls(), "idle routine calls in 4 turns without a callback");
+    CHECK_EQ(4, idle.callsWithHooks(), "idle routine calls with the hooks installed");
+    idle.reset(NULL);
+    End(&t);
+}
 
-    // With a callback that returns 0 on turns 2 and 4 of 5.
-    reset(HooksInstalledNow);
-    ResetScript();
-    ClearCallLog();
+TEST_CASE(user_idle_routine_runs_only_on_the_turns_the_callback_leaves_to_the_module)
+{
+    Session t;
+    UserIdle idle;
+    if (!Begin(&t, USER_IDLE_PROFILE, PEER_COLLECT, NULL))
+        return;
+    if (!ResetUserIdle(&idle))
+        return End(&t);
     SetConnCallback(&t.conn, ScriptedCallback);
-    zeroOnTurns = (1u << 2) | (1u << 4);
-    notReadyPolls = 5;
-    o = Send(&t, "v");
+    Scenario sc = {.notReadyPolls = 5, .endValue = 0, .zeroOnTurns = {2, 4}};
+    CallOutcome o = Send(&t, &sc, "v");
     CHECK(o.result == 1, "send: expected 1, seen %ld (error %ld)", o.result, o.error);
-    CHECK_EQ(2, calls(), "idle routine calls on the turns whose callback returned 0");
-    CHECK_EQ(2, withHooks(), "idle routine calls with the hooks installed");
-    CHECK_EQ(0, callbackCallsWithHooks, "callback calls made with the hooks installed");
+    CHECK_EQ(2, idle.calls(), "idle routine calls on the turns whose callback returned 0");
+    CHECK_EQ(2, idle.callsWithHooks(), "idle routine calls with the hooks installed");
+    CHECK_EQ(0, sc.callsWithHooks, "callback calls made with the hooks installed");
     CHECK_EQ(2, CheckHookPairs(t.r.dll), "hook installs");
-    reset(NULL);
+    idle.reset(NULL);
     End(&t);
 }
 

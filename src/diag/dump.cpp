@@ -46,9 +46,9 @@ static HFILE OpenTrace(void)
     return file;
 }
 
-// Appends the text now in dumpBuffer. Returns nothing; a short write is
-// ignored, as the writer reports nothing. An empty text is not written,
-// since _lwrite of zero bytes sets the end of the file instead.
+// Appends the text now in dumpBuffer. A short write is ignored, as the
+// writer reports nothing. An empty text is not written, since _lwrite of
+// zero bytes sets the end of the file instead.
 static void WriteBuffer(HFILE file)
 {
     int length = lstrlenA(dumpBuffer);
@@ -56,7 +56,7 @@ static void WriteBuffer(HFILE file)
         _lwrite(file, dumpBuffer, length);
 }
 
-// Appends width spaces (at most twelve). Returns nothing.
+// Appends width spaces (at most twelve).
 static void WriteBlank(HFILE file, LONG width)
 {
     if (width > MAX_BLANK)
@@ -67,7 +67,7 @@ static void WriteBlank(HFILE file, LONG width)
     WriteBuffer(file);
 }
 
-// Appends LF CR. Returns nothing.
+// Appends LF CR.
 static void WriteLineEnd(HFILE file)
 {
     wsprintfA(dumpBuffer, lineEndFormat, 10, 13);
@@ -80,7 +80,7 @@ static LONG Min(LONG a, LONG b)
     return a < b ? a : b;
 }
 
-// Adds step to dumpCounter, wrapping instead of overflowing. Returns nothing.
+// Adds step to dumpCounter, wrapping instead of overflowing.
 static void AdvanceCounter(LONG step)
 {
     dumpCounter = (LONG)((DWORD)dumpCounter + (DWORD)step);
@@ -139,8 +139,8 @@ DUMP_KEEP void WriteDumpSegment(const char* label, const BYTE* data, LONG start,
     _lclose(file);
 }
 
-// Appends LF CR, the header line, LF CR. Returns nothing. wsprintfA stops at
-// 1,024 bytes, which cuts a very long title.
+// Appends LF CR, the header line, LF CR. wsprintfA stops at 1,024 bytes,
+// which cuts a very long title.
 static void WriteHeader(const char* title, const void* address)
 {
     HFILE file = OpenTrace();
@@ -154,7 +154,6 @@ static void WriteHeader(const char* title, const void* address)
 }
 
 // Appends rows of 16 bytes, each as hex in two halves and as characters.
-// Returns nothing.
 static void DumpRows(const BYTE* data, LONG count, const char* label)
 {
     for (LONG off = 0; off < count; off += 16) {
@@ -173,7 +172,7 @@ static void DumpRows(const BYTE* data, LONG count, const char* label)
 }
 
 // Appends blocks of n columns: characters, high digits, low digits, each
-// line starting with its label's LF. Returns nothing.
+// line starting with its label's LF.
 static void DumpVertical(const BYTE* data, LONG count, LONG n, const char* label)
 {
     for (LONG off = 0; off < count; off += n) {

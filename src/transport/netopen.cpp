@@ -71,6 +71,9 @@ extern "C" long __stdcall _netopen(const char* hostName, const char* serviceName
     peer.sin_family = host->h_addrtype;
     peer.sin_port = port;
     peer.sin_addr.s_addr = *(const u_long*)host->h_addr_list[0];
+    // A hand loop, as the module has no C runtime and so no memset; the
+    // flag -fno-tree-loop-distribute-patterns in CMakeLists.txt keeps GCC
+    // from turning it back into a memset call.
     for (int i = 0; i < 8; i++)
         peer.sin_zero[i] = 0;
 

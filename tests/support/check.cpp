@@ -83,3 +83,12 @@ bool ReadWholeFile(const char* path, std::string* out)
     fclose(file);
     return ok;
 }
+
+bool WriteWholeFile(const char* path, const std::string& text)
+{
+    FILE* file = fopen(path, "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    return fclose(file) == 0 && ok;
+}

@@ -47,3 +47,5 @@ int FailuresInCurrentCase(void);
 // Puts the whole file at path in out (empty when it cannot be opened).
 // Returns false when the file cannot be opened or read to its end.
 bool ReadWholeFile(const char* path, std::string* out);
+// Replaces the file at path with text. Returns false when it cannot.
+bool WriteWholeFile(const char* path, const std::string& text);

@@ -135,17 +135,21 @@ void StopPeer(Peer* peer)
     peer->thread = NULL;
 }
 
-SOCKET ConnectPlain(u_short port)
+// Both counts only grow while a case runs; a short poll of them is enough.
+static bool WaitCount(volatile LONG* value, LONG count, DWORD ms)
 {
-    StartWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
+    DWORD start = GetTickCount();
+    while (*value < count && GetTickCount() - start < ms)
+        Sleep(10);
+    return *value >= count;
+}
+
+bool WaitPeerReceived(Peer* peer, LONG count, DWORD ms)
+{
+    return WaitCount(&peer->receivedLength, count, ms);
+}
+
+bool WaitPeerUrgent(Peer* peer, LONG count, DWORD ms)
+{
+    return WaitCount(&peer->urgentCount, count, ms);
 }

@@ -35,11 +35,12 @@ struct Peer {
 bool StartPeer(Peer* peer, const char* service, PeerMode mode);
 // Waits (bounded) until a connection has ended; false on time-out.
 bool WaitConnectionEnded(Peer* peer, DWORD ms);
+// Waits (bounded) until the peer holds count in-band bytes, or count urgent
+// bytes; false on time-out.
+bool WaitPeerReceived(Peer* peer, LONG count, DWORD ms);
+bool WaitPeerUrgent(Peer* peer, LONG count, DWORD ms);
 // Stops the thread (bounded) and frees the peer's resources.
 void StopPeer(Peer* peer);
 
 // The port of a "tcp" service in host byte order, or 0.
 u_short ServicePort(const char* service);
-
-// Connects a plain blocking socket to 127.0.0.1:port (for references).
-SOCKET ConnectPlain(u_short port);

@@ -5,19 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* BuildPath(const char* fileName)
-{
-    static char path[4][MAX_PATH];
-    static int next;
-    char* out = path[next++ % 4];
-    GetModuleFileNameA(NULL, out, MAX_PATH);
-    char* slash = strrchr(out, '\\');
-    if (!slash)
-        slash = strrchr(out, '/');
-    strcpy(slash ? slash + 1 : out, fileName);
-    return out;
-}
-
 bool LoadRavo(Ravo* r)
 {
     memset(r, 0, sizeof *r);
@@ -99,12 +86,8 @@ const char* WriteProfile(const char* environmentLines)
         RemoveProfile();
         return path;
     }
-    FILE* f = fopen(path, "wb");
-    CHECK(f != NULL, "cannot write %s", path);
-    if (f) {
-        fprintf(f, "[Environment]\r\n%s\r\n", environmentLines);
-        fclose(f);
-    }
+    std::string text = std::string("[Environment]\r\n") + environmentLines + "\r\n";
+    CHECK(WriteWholeFile(path, text), "cannot write %s", path);
     // The profile reader may cache files; drop the cache so the next read sees this one.
     WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
     return path;

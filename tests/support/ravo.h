@@ -4,14 +4,12 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "buildpath.h"
 #include "exports.h"
 
 struct Ravo : RavoExports {
     HMODULE dll;
 };
-
-// Full path of a file in the build folder (beside the test program).
-const char* BuildPath(const char* fileName);
 
 // Loads build/ravowsok.dll anew (its state starts zeroed), resolves every
 // export by name and intercepts its imports (see intercept.h). Returns false

@@ -4,11 +4,20 @@
 #include "intercept.h"
 #include <string.h>
 
+static Session* openSession;  // the session whose waits the observer bounds
+
+static void BoundSessionWaits(const char* name, const LONG*)
+{
+    if (openSession)
+        EnforceWaitLimit(&openSession->limit, name);
+}
+
 bool OpenSession(Session* t, const char* service, PeerMode mode, const char* reply)
 {
     InitConn(&t->conn);
     t->s = -1;
     t->wepBeforeUnload = false;
+    t->limit = WaitLimit{};
     if (!StartPeer(&t->peer, service, mode))
         return false;
     if (reply) {
@@ -23,6 +32,8 @@ bool OpenSession(Session* t, const char* service, PeerMode mode, const char* rep
     t->s = t->r.netopen("127.0.0.1", service, 0, 0, &error, 0, &t->conn);
     CHECK(t->s > 0, "open: expected a socket, seen %ld (error %ld)", t->s, error);
     ClearCallLog();
+    openSession = t;
+    SetCallObserver(BoundSessionWaits);
     return t->s > 0;
 }
 
@@ -35,4 +46,5 @@ void CloseSession(Session* t)
         t->r.wep(0);
     UnloadRavo(&t->r);
     StopPeer(&t->peer);
+    openSession = NULL;
 }
