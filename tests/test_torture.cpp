@@ -160,7 +160,7 @@ static Expected ExpectedFor(const Fault* f, int step)
         else if (strcmp(n, "gethostbyname") == 0) e.openError = f->error + NET_ERR_HOST;
         else if (strcmp(n, "socket") == 0) e.openError = f->error + NET_ERR_SOCKET;
         else if (strcmp(n, "connect") == 0) e.openError = f->error;
-        else if (strcmp(n, "setsockopt") == 0) e.openError = f->error == WSAENOPROTOOPT ? 0 : f->error + NET_ERR_SOCKOPT;
+        else if (strcmp(n, "setsockopt") == 0) e.openError = f->error + NET_ERR_SOCKOPT;
         else if (strcmp(n, "ioctlsocket") == 0) e.openError = f->error + NET_ERR_NONBLOCK;
     } else if (step == STEP_SEND || step == STEP_READ) {
         // In a wait only the poll's failure counts; the hook look-up and
@@ -169,7 +169,7 @@ static Expected ExpectedFor(const Fault* f, int step)
         if (strcmp(n, "select") == 0)
             code = f->error + NET_ERR_SELECT;
         else if (strcmp(n, step == STEP_SEND ? "send" : "recv") == 0)
-            code = f->error == WSAEWOULDBLOCK ? 0 : f->error;
+            code = f->error;
         if (step == STEP_SEND) e.sendError = code;
         else e.readError = code;
     } else {
