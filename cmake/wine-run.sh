@@ -142,6 +142,7 @@ fi
 # which would inherit our output pipe and keep a caller such as ctest waiting
 # for its end: start them here with no pipe (a no-op when they already run).
 wine cmd /c exit </dev/null >/dev/null 2>&1
-# Wine prints console output with CR LF; callers read plain lines.
-wine "$@" | tr -d '\r'
+# Wine prints console output with CR LF; callers read plain lines, each as
+# soon as it is printed (a log watched for a line must not wait on a buffer).
+wine "$@" | sed -u 's/\r$//'
 exit "${PIPESTATUS[0]}"
