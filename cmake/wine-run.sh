@@ -134,15 +134,27 @@ leave_session() {
 [ -n "${DISPLAY:-}" ] || join_session
 
 bash "$here/wine-prefix.sh" "$WINEPREFIX" || exit 1
+# The program runs in the background so that a signal to this script reaches
+# it at once: bash runs a trap only after a foreground command ends, and an
+# orphaned program would live on while other runs hold the session. Its
+# input is kept on descriptor 3 past the background start.
+exec 3<&0
 if [ $hold = 1 ]; then
-  "$@"
-  exit $?
+  "$@" <&3 3<&- &
+else
+  # The first Wine program of a session starts Wine's own background
+  # processes, which would inherit our output pipe and keep a caller such as
+  # ctest waiting for its end: start them here with no pipe (a no-op when
+  # they already run).
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Wine prints console output with CR LF; callers read plain lines, each as
+  # soon as it is printed (a log watched for a line must not wait on a buffer).
+  wine "$@" <&3 3<&- > >(sed -u 's/\r$//') &
 fi
-# The first Wine program of a session starts Wine's own background processes,
-# which would inherit our output pipe and keep a caller such as ctest waiting
-# for its end: start them here with no pipe (a no-op when they already run).
-wine cmd /c exit </dev/null >/dev/null 2>&1
-# Wine prints console output with CR LF; callers read plain lines, each as
-# soon as it is printed (a log watched for a line must not wait on a buffer).
-wine "$@" | sed -u 's/\r$//'
-exit "${PIPESTATUS[0]}"
+program=$!
+exec 3<&-
+for signal in HUP INT TERM; do
+  trap 'kill -'$signal' $program 2>/dev/null; wait $program; exit '$((128 + $(kill -l $signal))) $signal
+done
+wait $program
+exit $?
