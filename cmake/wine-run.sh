@@ -107,13 +107,17 @@ join_session() {
   local left
   left=$(prune_members)
   if ! session_live; then
-    [ "$left" = 0 ] || echo "wine-run: the session's display is gone; starting a new one" >&2
-    end_session
+    # A recorded session whose display is gone was ours: end its server.
+    if [ -f "$session/xvfb.pid" ]; then
+      [ "$left" = 0 ] || echo "wine-run: the session's display is gone; starting a new one" >&2
+      end_session
+    fi
     start_session || exit 1
   fi
   echo $$ >>"$session/members"
   exec 9>&-
-  export DISPLAY=:$(tr -dc 0-9 <"$session/display")
+  DISPLAY=:$(tr -dc 0-9 <"$session/display")
+  export DISPLAY
   trap leave_session EXIT
   trap 'exit 129' HUP
   trap 'exit 130' INT

@@ -49,7 +49,7 @@ if kill -0 "$echo_run" 2>/dev/null; then
 fi
 wait "$echo_run" 2>/dev/null
 
-if [ $before = 0 ]; then
+if [ "$before" = 0 ]; then
   for _ in $(seq 100); do session_running || break; sleep 0.1; done
   session_running && fail "the last run out left the session's display running"
   [ -s "$session/members" ] && fail "members left after the last run: $(cat "$session/members")"
