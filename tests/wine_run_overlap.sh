@@ -38,9 +38,18 @@ if [ $status = 0 ]; then
   [ "$(grep -c 'echoed' "$log")" = 2 ] || fail "expected the echo peer to answer twice"
 fi
 
-# End the echo peer's program (the wrapper's child), then the wrapper leaves.
-for pid in $(ps -o pid= --ppid "$echo_run"); do
-  [ "$(ps -o comm= -p "$pid")" = sed ] || kill "$pid" 2>/dev/null
+# The process ids whose parent is $1 (from /proc: procps may be missing).
+children_of() {
+  local stat
+  for stat in /proc/[0-9]*/stat; do
+    [ "$(sed 's/.*) . \([0-9]*\) .*/\1/' "$stat" 2>/dev/null)" = "$1" ] && basename "$(dirname "$stat")"
+  done
+}
+
+# End the echo peer's program (the wrapper's child, beside the sed that
+# strips its CRs); the wrapper then leaves the session.
+for pid in $(children_of "$echo_run"); do
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = sed ] || kill "$pid" 2>/dev/null
 done
 for _ in $(seq 300); do kill -0 "$echo_run" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$echo_run" 2>/dev/null; then
