@@ -6,9 +6,9 @@ prefix=$1
 [ -f "$prefix/.ravo-ready" ] && exit 0
 if [ -z "${DISPLAY:-}" ]; then
   # A wineserver started without a display leaves later programs unable to
-  # create windows: make the prefix inside a display of its own, then end
-  # that server with it.
-  exec xvfb-run -a bash -c 'bash "$0" "$1"; rc=$?; WINEPREFIX="$1" wineserver -k 2>/dev/null; exit $rc' "$0" "$prefix"
+  # create windows: make the prefix inside the prefix's display session,
+  # which makes it before anything else.
+  WINEPREFIX=$prefix exec bash "$(dirname "$0")/wine-run.sh" --hold true
 fi
 mkdir -p "$prefix"
 exec 9>"$prefix.lock"

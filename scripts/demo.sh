@@ -10,18 +10,13 @@ if [ "${1:-}" != --inside-display ]; then
   bash scripts/install-deps.sh
   cmake --preset default >/dev/null
   cmake --build --preset default
-  export WINEPREFIX=$PWD/build/wineprefix
-  # A server left from another display could not create windows for us.
-  wineserver -k 2>/dev/null || true
-  rc=0
-  xvfb-run -a bash scripts/demo.sh --inside-display || rc=$?
-  wineserver -k 2>/dev/null || true
-  exit $rc
+  # Every step inside one display session of the prefix (cmake/wine-run.sh
+  # owns it: it makes the prefix and ends what it started).
+  export RAVO_BUILD_DIR=$PWD/build
+  exec env -u DISPLAY bash cmake/wine-run.sh --hold bash scripts/demo.sh --inside-display
 fi
 
-# From here on: inside one X display, with one wineserver for every step.
-export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-bash cmake/wine-prefix.sh "$WINEPREFIX"
+# From here on: inside the session, with one wineserver for every step.
 services=$WINEPREFIX/drive_c/windows/system32/drivers/etc/services
 port=$(awk '$1 == "ravodemo" { split($2, p, "/"); print p[1] }' "$services")
 log=build/demo-echo.log
@@ -44,7 +39,7 @@ echo "== ravowsok demo: the echo peer listens on service ravodemo = 127.0.0.1:$p
 echo "   (a name from the Wine prefix's services file: the module reaches servers only by service name)"
 # The peer holds each answer back 300 ms, or until an urgent byte arrives, so
 # that the module's wait has turns to show and an interrupt to carry.
-wine build/ravoprobe.exe echo-server ravodemo --seconds 120 --delay 300 >"$log" 2>&1 &
+bash cmake/wine-run.sh build/ravoprobe.exe echo-server ravodemo --seconds 120 --delay 300 >"$log" 2>&1 &
 echo_pid=$!
 trap 'kill "$echo_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 150); do

@@ -6,9 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-export WINEPREFIX=$PWD/build/wineprefix
-# A server left from another display could not create windows for us.
-wineserver -k 2>/dev/null || true
-# One persistent wineserver for the whole run: a test program that starts
-# just as an idle server shuts itself down can hang at start.
-xvfb-run -a bash -c 'wineserver -p; ctest --preset default "$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' ctest "$@"
+# One display session for the whole run (cmake/wine-run.sh owns it): one Xvfb
+# and one persistent wineserver that every test joins, ended when ctest is
+# done unless other runs in the prefix still use it. Tests always run on that
+# display, never the caller's own.
+export RAVO_BUILD_DIR=$PWD/build
+exec env -u DISPLAY bash cmake/wine-run.sh --hold ctest --preset default "$@"

@@ -1,10 +1,13 @@
 // ravoprobe.exe run as an administrator runs it, as separate processes with
 // their output read through a pipe: explain over every stage offset, settings
-// in each block mode, and send through the real module against the probe's
-// own echo server and against a closed port. Every wait is bounded.
+// in each block mode, send through the real module against the probe's own
+// echo server, a silent peer and a closed port, --count and --quiet, the
+// version's checksum and the services look-up. Every wait is bounded.
 #include "check.h"
 #include "child.h"
+#include "peer.h"
 #include "ravo.h"
+#include <wincrypt.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -101,7 +104,7 @@ TEST_CASE(bad_usage_exits_with_2_and_every_command_has_help)
         CHECK(c.exitCode == 2 && strstr(c.text, "ravoprobe") != NULL,
               "ravoprobe %s: expected exit 2 with a message, seen %lu:\n%s", args, c.exitCode, c.text);
     }
-    static const char* const commands[] = {"settings", "explain", "open", "send", "echo-server"};
+    static const char* const commands[] = {"settings", "explain", "open", "send", "echo-server", "version", "services"};
     for (const char* command : commands) {
         char args[64], usage[64];
         sprintf(args, "%s --help", command);
@@ -199,19 +202,124 @@ TEST_CASE(interrupt_during_a_wait_reaches_the_server_as_an_urgent_byte)
     OutputHas(&server, "echo-server", seen);
 }
 
-// A server that never answers: the probe's callback ends the wait.
-TEST_CASE(send_to_a_silent_server_ends_with_the_probe_timeout)
+// A peer that reads, never answers and ignores the urgent byte: the wait
+// must end by the probe's own callback (socket closed, 10060, WSACleanup
+// balancing the module's WSAStartup, WEP), not by the watchdog.
+TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
 {
-    Child server, c;
-    if (!StartEchoServer(&server, "echo-server ravotest6 --once --seconds 60 --delay 50000"))
+    Peer peer;
+    if (!StartPeer(&peer, "ravotest6", PEER_COLLECT))
         return;
-    const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 300";
+    const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 500 --interrupt-after 50";
+    Child c;
     RunProbe(&c, args);
-    CHECK_EQ(1, c.exitCode, "send to a silent server: exit status");
-    static const char* const texts[] = {"-> -1, error code 10060", "no answer within 300 ms",
-                                        "answer: 0 of 6 bytes", "WSACleanup()", NULL};
+    CHECK_EQ(1, c.exitCode, "send to a silent peer: exit status");
+    static const char* const texts[] = {"-> -1, error code 10060", "no answer within 500 ms",
+                                        "the module sent the urgent byte \"B\"", "answer: 0 of 6 bytes",
+                                        "WSACleanup() (the socket is already closed)    -> 0",
+                                        "every WSAStartup is matched by a WSACleanup", "WEP(0)", NULL};
     OutputHas(&c, args, texts);
-    FinishChild(&server, RUN_MS);
+    CHECK(strstr(c.text, "giving up") == NULL, "%s: the watchdog ended the probe instead of its callback:\n%s",
+          args, c.text);
+    CHECK(peer.receivedLength == 6 && peer.urgentCount == 1,
+          "the silent peer: expected 6 bytes and 1 urgent byte, seen %ld and %ld", peer.receivedLength,
+          peer.urgentCount);
+    StopPeer(&peer);
+}
+
+// --count repeats and summarises; --quiet answers by the exit status alone:
+// 0 answered, 1 failed, 2 bad usage, 3 module missing.
+TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
+{
+    Peer peer;
+    if (!StartPeer(&peer, "ravotest6", PEER_ECHO))
+        return;
+    Child counted;
+    RunProbe(&counted, "open 127.0.0.1 ravotest6 --count 3 --interval 0");
+    CHECK_EQ(0, counted.exitCode, "open --count 3: exit status");
+    static const char* const countTexts[] = {"open 3: answered", "3 opens, 3 answered, 0 failed",
+                                             "_netopen min / median / 95th percentile / max", NULL};
+    OutputHas(&counted, "open --count 3", countTexts);
+    Child trips;
+    RunProbe(&trips, "send 127.0.0.1 ravotest6 again --count 2 --interval 0");
+    CHECK_EQ(0, trips.exitCode, "send --count 2: exit status");
+    static const char* const tripTexts[] = {"2 round trips of 5 bytes on one connection, 2 answered",
+                                            "round trip min / median", NULL};
+    OutputHas(&trips, "send --count 2", tripTexts);
+
+    struct {
+        const char* args;
+        DWORD exitCode;
+        bool silent;  // usage errors still go to stderr
+    } cases[] = {
+        {"open 127.0.0.1 ravotest6 --quiet --count 2 --interval 0", 0, true},
+        {"send 127.0.0.1 ravotest6 hello --quiet", 0, true},
+        {"open 127.0.0.1 ravotest8 --quiet", 1, true},
+        {"send 127.0.0.1 no-such-service hello --quiet", 1, true},
+        {"open 127.0.0.1 ravotest6 --quiet --count 0", 2, false},
+        {"open 127.0.0.1 ravotest6 --quiet --dll no-such-folder\\ravowsok.dll", 3, true},
+    };
+    for (const auto& q : cases) {
+        Child c;
+        RunProbe(&c, q.args);
+        CHECK(c.exitCode == q.exitCode && (!q.silent || c.length == 0),
+              "ravoprobe %s: expected exit %lu%s, seen %lu with output:\n%s", q.args, q.exitCode,
+              q.silent ? " and no output" : "", c.exitCode, c.text);
+    }
+    StopPeer(&peer);
+}
+
+// The module's SHA-256 as CryptoAPI computes it from the file, in hex.
+static bool FileSha256(const char* path, char* hex)
+{
+    std::string bytes;
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE digest[32];
+    DWORD size = sizeof digest;
+    bool ok = ReadWholeFile(path, &bytes) &&
+              CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+              CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+              CryptHashData(hash, (const BYTE*)bytes.data(), (DWORD)bytes.size(), 0) &&
+              CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
+    if (hash)
+        CryptDestroyHash(hash);
+    if (provider)
+        CryptReleaseContext(provider, 0);
+    for (int i = 0; ok && i < 32; i++)
+        sprintf(hex + 2 * i, "%02x", digest[i]);
+    return CHECK(ok, "hashing %s with CryptoAPI failed: error %lu", path, GetLastError());
+}
+
+TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
+{
+    char hex[65], line[96];
+    if (FileSha256(BuildPath("ravowsok.dll"), hex)) {
+        sprintf(line, "sha256:      %s", hex);
+        for (const char* args : {"--version", "version"}) {
+            Child c;
+            RunProbe(&c, args);
+            CHECK_EQ(0, c.exitCode, args);
+            const char* texts[] = {"ravoprobe 1.", line, "all nine at their ordinals", NULL};
+            OutputHas(&c, args, texts);
+        }
+    }
+    Child known;
+    RunProbe(&known, "services ravotest6");
+    sprintf(line, "ravotest6/tcp -> port %u", ServicePort("ravotest6"));
+    CHECK_EQ(0, known.exitCode, "services ravotest6: exit status");
+    const char* knownTexts[] = {line, "drivers\\etc\\services", NULL};
+    OutputHas(&known, "services ravotest6", knownTexts);
+    Child unknown;
+    RunProbe(&unknown, "services no-such-service");
+    CHECK_EQ(1, unknown.exitCode, "services no-such-service: exit status");
+    static const char* const unknownTexts[] = {"no entry", "11304", NULL};
+    OutputHas(&unknown, "services no-such-service", unknownTexts);
+    Child listing;
+    RunProbe(&listing, "services");
+    CHECK_EQ(0, listing.exitCode, "services: exit status");
+    static const char* const listed[] = {"ravotest6", "ravodemo", NULL};
+    OutputHas(&listing, "services", listed);
 }
 
 TEST_CASE(failed_opens_exit_with_1_and_are_explained)

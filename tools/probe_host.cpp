@@ -150,6 +150,16 @@ static bool Close(ProbeState* st, LONG s)
     if (st->socketGone) {
         int released = WSACleanup();
         printf("%-46s -> %d\n", "WSACleanup() (the socket is already closed)", released);
+        // The module's one WSAStartup is now matched when the library refuses
+        // a new socket as not started; a count left over would still accept.
+        SOCKET check = socket(AF_INET, SOCK_STREAM, 0);
+        if (check == INVALID_SOCKET && WSAGetLastError() == WSANOTINITIALISED) {
+            printf("    the socket library is released: every WSAStartup is matched by a WSACleanup\n");
+        } else {
+            printf("    the socket library is still started: a WSAStartup is left unmatched\n");
+            if (check != INVALID_SOCKET)
+                closesocket(check);
+        }
         return false;
     }
     char call[64], result[32];
@@ -185,6 +195,9 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
         printf("    no answer within %lu ms: the probe's callback closed the socket and ended the wait\n"
                "    with %d (WSAETIMEDOUT, the server did not answer in time)\n",
                timeoutMs, PROBE_TIMEOUT_END);
+        if (w->interruptSetAt >= 0)
+            printf("    interruptRequest was set %.1f ms into the wait%s;\n    the server did not answer that either\n",
+                   w->interruptSetAt, w->interruptSent ? " and the module sent the urgent byte \"B\"" : "");
         return;
     }
     if (!st->detail)
