@@ -15,8 +15,12 @@ exec 9>"$prefix.lock"
 flock -w 120 9 || { echo "wine-prefix: cannot lock $prefix" >&2; exit 1; }
 [ -f "$prefix/.ravo-ready" ] && exit 0
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-timeout 180 wineboot --init >/dev/null 2>&1 || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
-timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# Wine's background processes, started here, live on after this script: they
+# must not inherit the lock's descriptor, or the lock stays held for as long
+# as they run and the next script that takes it (the PostgreSQL cluster's)
+# waits in vain.
+timeout 180 wineboot --init >/dev/null 2>&1 9>&- || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
+timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
 services="$prefix/drive_c/windows/system32/drivers/etc/services"
 if [ -f "$services" ] && ! grep -q '^ravotest' "$services"; then
   # Ports for loopback peers (the module reaches servers only by service
