@@ -47,15 +47,6 @@ static HWND WaitForDialog(const Child* c, DWORD ms)
     return search.box;
 }
 
-// Waits at most ms until the peer has received an urgent byte.
-static bool WaitForUrgent(Peer* peer, DWORD ms)
-{
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10))
-        if (peer->urgentCount > 0)
-            return true;
-    return false;
-}
-
 TEST_CASE(echo_peer_answers_the_request)
 {
     Peer peer;
@@ -84,7 +75,7 @@ TEST_CASE(cancel_sends_the_urgent_byte_and_fails_the_read_with_the_hosts_code)
         HWND cancel = GetDlgItem(box, ABORTDLG_CANCEL);
         CHECK(cancel != NULL, "the box has no Cancel button (id %d)", ABORTDLG_CANCEL);
         PostMessageA(cancel, BM_CLICK, 0, 0);
-        if (CHECK(WaitForUrgent(&peer, EVENT_MS), "no urgent byte reached the peer"))
+        if (CHECK(WaitPeerUrgent(&peer, 1, EVENT_MS), "no urgent byte reached the peer"))
             CHECK(peer.urgent[0] == 'B', "urgent byte: expected B, seen 0x%02x", (unsigned char)peer.urgent[0]);
     }
     SetEvent(peer.go);
