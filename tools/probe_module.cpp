@@ -41,8 +41,8 @@ HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int p
     char problem[1024];
     int faults = ResolveRavoExports(dll, x, problem, sizeof problem);
     if (!x->netopen || !x->netsend || !x->netread || !x->netclose || !x->nettype || !x->wep) {
-        printf("ravoprobe: %s is not ravowsok.dll: %d of its nine exports are missing or misplaced\n"
-               "  (ravoprobe version lists them)\n",
+        printf("ravoprobe: %s is not ravowsok.dll: %d of the module's nine exports are missing or misplaced\n"
+               "  (ravoprobe version --dll PATH lists them)\n",
                path, faults);
         FreeLibrary(dll);
         return NULL;
