@@ -38,6 +38,7 @@ struct ProbeState {
     bool interruptDone;  // one interrupt per run
     bool detail;         // a line per call (one attempt), or one per attempt
     bool socketGone;     // closed by the callback: WSACleanup instead of _netclose
+    LONG explainedCode;  // a --count run explains each code once (0: none yet)
     ProbeWatch watch;
 };
 
@@ -112,8 +113,13 @@ static void PrintCall(const char* call, const char* result, double ms)
 }
 
 // One line for a code the module reported, then its readings.
-static void PrintFailure(LONG code, int from)
+static void PrintFailure(ProbeState* st, LONG code, int from)
 {
+    if (code != 0 && code == st->explainedCode) {
+        printf("    failed with code %ld (explained above)\n", code);
+        return;
+    }
+    st->explainedCode = code;
     printf("    failed with code %ld; what it means:\n", code);
     ExplainCode(code, from, "    ");
 }
@@ -132,7 +138,7 @@ static LONG Open(ProbeState* st, const char* host, const char* service, bool bin
     if (s == -1) {
         sprintf(result, "-1, error code %ld", code);
         PrintCall(call, result, *ms);
-        PrintFailure(code, FROM_OPEN);
+        PrintFailure(st, code, FROM_OPEN);
         return -1;
     }
     sprintf(result, "socket %ld", s);
@@ -247,7 +253,7 @@ static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD
         PrintWait(st, timeoutMs);
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
-                PrintFailure(code, FROM_SEND);
+                PrintFailure(st, code, FROM_SEND);
             return false;
         }
         if (n == 0) {
@@ -281,7 +287,7 @@ static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD ti
         PrintWait(st, timeoutMs);
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
-                PrintFailure(code, FROM_READ);
+                PrintFailure(st, code, FROM_READ);
             break;
         }
         if (n == 0) {
