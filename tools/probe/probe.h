@@ -7,6 +7,7 @@
 
 #include "exports.h"
 #include "ravowsok.h"
+#include "winsock_errors.h"
 
 // Exit statuses of every command.
 enum {
@@ -53,8 +54,6 @@ enum {
 // reported, most likely first, each line starting with indent. Returns the
 // number of readings that name a call of the module (0: none does).
 int ExplainCode(LONG code, int from, const char* indent);
-// The symbolic name of a WinSock error, or NULL.
-const char* WinsockErrorName(LONG error);
 
 // The value ravoprobe's own wait callback returns for the end of a wait that
 // it gave up on: WSAETIMEDOUT, so the module reports it as the error code.

@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "../src/diag/dump.h"
+#include "../../src/diag/dump.h"
 
 enum StepKind { STEP_COUNTER, STEP_DUMP };
 
