@@ -9,7 +9,7 @@
  * the end value then fails the read with the host's own code. TIMEOUT_MS
  * bounds the wait against a server that never answers. Every outcome is
  * printed with its error code (an exit status would be cut to 8 bits). */
-#include <winsock.h> /* closesocket, WSACleanup: the bounded wait */
+#include <winsock.h> /* closesocket, WSACleanup: the bounded wait, a failed open */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -99,6 +99,11 @@ int main(int argc, char** argv)
     s = netopen(argv[1], argv[2], 0, 0, &error, 0, conn);
     if (s == -1) {
         printf("open failed: error %ld\n", error); /* see the error table */
+        /* Past its WSAStartup a failed _netopen leaves the socket library
+         * started once, and _netclose(-1, 0) would not release it (10038):
+         * balance it here. Codes 10150 to 10299 mean WSAStartup failed. */
+        if ((error < 10000 + NET_ERR_STARTUP || error >= 10000 + NET_ERR_SERVICE) && WSACleanup() != 0)
+            printf("WSACleanup failed: error %d\n", WSAGetLastError());
         wep(0);
         FreeLibrary(dll);
         return 0;

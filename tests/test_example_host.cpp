@@ -1,6 +1,7 @@
-// The README's example host (examples/host.c) run as a child process against
-// loopback peers in this process: an echo, the Cancel path with the urgent
-// byte, and the bounded wait against a server that never answers. The
+// The example host of docs/hosts.md (examples/host.c) run as a child process
+// against loopback peers in this process: an echo, the Cancel path with the
+// urgent byte, the bounded wait against a server that never answers, and a
+// refused open balanced with one WSACleanup. The
 // child writes CR LF, so the expected lines leave the line end out.
 #include "check.h"
 #include "child.h"
@@ -99,6 +100,17 @@ TEST_CASE(deadline_closes_the_socket_and_fails_the_read_with_10060)
     CHECK_EQ(0, c.exitCode, "exit status");
     CHECK(WaitConnectionEnded(&peer, EVENT_MS), "the peer never saw the connection end");
     StopPeer(&peer);
+}
+
+// Nothing listens on ravotest8: the open fails, and the host's one WSACleanup
+// finds the start-up the failed _netopen left (else it fails with 10093).
+TEST_CASE(refused_open_is_balanced_with_one_cleanup)
+{
+    Child c;
+    RunChild(&c, BuildPath("example_host.exe"), "127.0.0.1 ravotest8", NULL, CHILD_MERGED, CHILD_MS);
+    CHECK(Contains(&c, "open failed: error 10061"), "expected 10061 (WSAECONNREFUSED), seen: %s", c.text);
+    CHECK(!Contains(&c, "WSACleanup failed"), "the host's WSACleanup found nothing to release: %s", c.text);
+    CHECK_EQ(0, c.exitCode, "exit status");
 }
 
 int main(int argc, char** argv)

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Keeps README.md and docs/ true to the tree and to the programs' help.
+#   check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER]
+#     every command and option of ravoprobe --help and dumptool --help is in
+#     docs/administrators.md, and every `ravoprobe COMMAND` and `--option` in
+#     its code spans is in that help (spans naming wine-run.sh are left out)
+#   check_docs.sh links SOURCE_DIR
+#     every relative link (and its #heading) resolves, and every source-tree
+#     path named exists; build/, release-tree and absolute paths are exempt
+set -u
+mode=$1 src=$2 failed=0
+fail() { echo "check_docs: $*" >&2; failed=1; }
+
+if [ "$mode" = help ]; then
+  build=$3 runner=${4:-} doc=$src/docs/administrators.md
+  run() { if [ -n "$runner" ]; then RAVO_BUILD_DIR=$build timeout 120 bash "$runner" "$@"; else timeout 120 "$@"; fi; }
+  probe=$(run "$build/ravoprobe.exe" --help) || fail "ravoprobe --help failed"
+  dump=$(run "$build/dumptool.exe" --help) || fail "dumptool --help failed"
+  commands=$(sed -n 's/^  ravoprobe \([a-z][a-z-]*\).*/\1/p' <<<"$probe")
+  options=$(grep -oE -- '--[a-z][a-z-]*' <<<"$probe$dump" | sort -u)
+  [ -n "$commands" ] && [ -n "$options" ] || fail "no command or option read from the help"
+  for c in $commands; do grep -qF "ravoprobe $c" "$doc" || fail "administrators.md lacks 'ravoprobe $c'"; done
+  for o in $options; do grep -qE -- "$o([^a-z-]|\$)" "$doc" || fail "administrators.md lacks '$o'"; done
+  spans=$(awk '/^ *```/ { fenced = !fenced; next } !fenced' "$doc" | tr '\n' ' ' | grep -o '`[^`]*`' | grep -v 'wine-run\.sh')
+  for o in $(grep -oE -- '--[a-z][a-z-]*' <<<"$spans" | sort -u); do
+    grep -qx -- "$o" <<<"$options" || fail "administrators.md names $o, which no help lists"
+  done
+  for c in $(grep -oE 'ravoprobe [a-z][a-z-]*' <<<"$spans" | cut -d' ' -f2 | sort -u); do
+    grep -qx "$c" <<<"$commands" || fail "administrators.md names 'ravoprobe $c', which the help does not list"
+  done
+elif [ "$mode" = links ]; then
+  # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
+  anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }
+  for f in "$src"/README.md "$src"/docs/*.md; do
+    name=${f#"$src"/} dir=$(dirname "$f")
+    for target in $(grep -oE '\]\([^)]+\)' "$f" | sed 's/^](//; s/)$//' | grep -vE '^(https?|mailto):'); do
+      path=${target%%#*} anchor=${target#"$path"}
+      [ -z "$path" ] && file=$f || file=$dir/$path
+      [ -e "$file" ] || { fail "$name: link to $target: no such file"; continue; }
+      [ -z "$anchor" ] || anchors "$file" | grep -qx -- "${anchor#\#}" || fail "$name: link to $target: no such heading"
+    done
+    for path in $(grep -oE '(^|[^A-Za-z0-9_./$-])(src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci)/[A-Za-z0-9_.*/-]*' "$f" |
+                  sed -E 's/^[^a-z.]//; s/[.]+$//' | sort -u); do
+      compgen -G "$src/$path" >/dev/null || fail "$name: names $path, which is not in the tree"
+    done
+  done
+else
+  echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links SOURCE_DIR" >&2; exit 2
+fi
+[ "$failed" = 0 ] && echo "check_docs $mode: all true"
+exit "$failed"
