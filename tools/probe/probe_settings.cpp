@@ -3,12 +3,13 @@
 // defaults and buffer sizes as the module, so the module itself is not
 // loaded and its message box is never shown.
 #include "probe.h"
+#include "wait/user_routine.h"
 #include <stdio.h>
 #include <string.h>
 
 static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
 static const char SECTION[] = RAVO_PROFILE_SECTION;
-enum { USER_NAME_SIZE = 50, LONG_TEXT_SIZE = 1024 };
+enum { LONG_TEXT_SIZE = 1024 };
 
 // "set to TEXT" or "not set" for a key, read as text so that a missing key
 // can be told from one set to its default.
@@ -78,8 +79,8 @@ static bool CheckUserRoutine(void)
     printf("  (a host searches its own folder first: run the probe from the host's folder\n"
            "   to see the library the host will find)\n");
     if (!found) {
-        printf("result: on its first _netopen the module shows a message box, caption \"mcBlockMode Init\":\n"
-               "  \"Error loading function (%s) from dll (%s) - using default mcBlockMode\"\n"
+        printf("result: on its first _netopen the module shows a message box, caption \"" USER_ROUTINE_BOX_CAPTION "\":\n"
+               "  \"" USER_ROUTINE_BOX_FORMAT "\"\n"
                "and waits until the user closes it; then it uses BLOCK_MODE_PUMP (mcBlockMode 0),\n"
                "idle routine PumpOneMessage.%s\n",
                funcName, dllName,

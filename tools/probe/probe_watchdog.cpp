@@ -3,11 +3,11 @@
 // outlives its time-out by WATCHDOG_GRACE_MS: _netopen's connect blocks
 // inside the socket library, where no callback of the probe runs.
 #include "probe.h"
+#include "wait/user_routine.h"
 #include <stdio.h>
 #include <string.h>
 
 enum { WATCHDOG_TICK_MS = 50 };
-static const char SETTINGS_BOX_CAPTION[] = "mcBlockMode Init";
 
 static BOOL CALLBACK CollectBoxText(HWND child, LPARAM out)
 {
@@ -22,7 +22,7 @@ static BOOL CALLBACK CollectBoxText(HWND child, LPARAM out)
 // Reports the box's text once and presses OK (again, if it is still there).
 static void CloseSettingsBox(ProbeWatch* w)
 {
-    HWND box = FindWindowA(NULL, SETTINGS_BOX_CAPTION);
+    HWND box = FindWindowA(NULL, USER_ROUTINE_BOX_CAPTION);
     if (!box)
         return;
     if (box != w->reportedBox) {
@@ -30,7 +30,7 @@ static void CloseSettingsBox(ProbeWatch* w)
         EnumChildWindows(box, CollectBoxText, (LPARAM)text);
         printf("    the module showed a message box \"%s\": \"%s\"\n"
                "    (closed by the probe; a host's user would have to press OK; see ravoprobe settings)\n",
-               SETTINGS_BOX_CAPTION, text);
+               USER_ROUTINE_BOX_CAPTION, text);
         w->reportedBox = box;
     }
     PostMessageA(box, WM_COMMAND, IDOK, 0);
