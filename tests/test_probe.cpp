@@ -227,8 +227,8 @@ TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
     StopPeer(&peer);
 }
 
-// --count repeats and summarises; --quiet answers by the exit status alone:
-// 0 answered, 1 failed, 2 bad usage, 3 module missing.
+// --count repeats and summarises by nearest rank; --quiet answers by the
+// exit status alone: 0 answered, 1 failed, 2 bad usage, 3 module missing.
 TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
 {
     Peer peer;
@@ -246,6 +246,18 @@ TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
     static const char* const tripTexts[] = {"2 round trips of 5 bytes on one connection, 2 answered",
                                             "round trip min / median", NULL};
     OutputHas(&trips, "send --count 2", tripTexts);
+    // Of two times, the median at rank ceil(2/2) is the lower one, not their mean.
+    double first, second;
+    const char* one = strstr(trips.text, "round trip 1: answered, ");
+    const char* two = strstr(trips.text, "round trip 2: answered, ");
+    if (CHECK(one && two && sscanf(one + 24, "%lf", &first) == 1 && sscanf(two + 24, "%lf", &second) == 1,
+              "send --count 2: expected a time on each round trip's line, seen:\n%s", trips.text)) {
+        double low = first < second ? first : second, high = first < second ? second : first;
+        char summary[96];
+        sprintf(summary, "= %.2f / %.2f / %.2f / %.2f ms", low, low, high, high);
+        CHECK(strstr(trips.text, summary), "send --count 2: expected the summary \"%s\" (nearest rank), seen:\n%s",
+              summary, trips.text);
+    }
 
     struct {
         const char* args;

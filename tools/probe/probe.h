@@ -80,7 +80,9 @@ void StartWatchdog(ProbeWatch* w);
 void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
 void DisarmWatch(ProbeWatch* w);
 
-// Prints "min / median / 95th percentile / max" of n times (sorts them).
+// Prints "min / median / 95th percentile / max" of n times (sorts them),
+// each by nearest rank: the value at rank ceil(p / 100 * n) of the sorted
+// times, so the median is the one at rank ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
 
 // Milliseconds since the first call, from the performance counter.

@@ -25,6 +25,13 @@ enum {
     MAX_COUNT = 100000,
 };
 
+// How --count summarises the times.
+#define STATISTICS_TEXT                                                                 \
+    "The summary is min / median / 95th percentile / max, each by nearest rank:\n"      \
+    "of the n times sorted, the p-th percentile is the one at rank ceil(p/100 x n),\n"  \
+    "so the median is the one at rank ceil(n/2) (with an even count the lower\n"        \
+    "middle one, never a mean of two): every figure is a time that was measured.\n"
+
 struct Command {
     const char* name;
     int (*run)(const ProbeOptions*);
@@ -56,9 +63,10 @@ static const Command COMMANDS[] = {
      "took, then closes it with _netclose. --bind binds instead of connecting\n"
      "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
      "bounds the call: connect blocks inside the socket library. --count N opens\n"
-     "and closes N times, --interval MS apart (default 1000), and prints min /\n"
-     "median / 95th percentile / max of the _netopen times. --quiet prints nothing:\n"
-     "the exit status answers (like pg_isready).\n"
+     "and closes N times, --interval MS apart (default 1000), and summarises the\n"
+     "_netopen times.\n"
+     STATISTICS_TEXT
+     "--quiet prints nothing: the exit status answers (like pg_isready).\n"
      "Exit status 0 every open answered, 1 an open failed, 2 bad usage, 3 the\n"
      "module cannot be loaded.\n"},
     {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT | OPT_COUNT, 3, -1,
@@ -73,8 +81,10 @@ static const Command COMMANDS[] = {
      "The module's wait has no time limit: after the time-out the probe's callback\n"
      "closes the socket, so the wait ends with 10060 (WSAETIMEDOUT), and releases\n"
      "the socket library with WSACleanup instead of _netclose. --count N makes N\n"
-     "round trips on the one connection, --interval MS apart (default 1000), with\n"
-     "min / median / 95th percentile / max. --quiet prints nothing.\n"
+     "round trips on the one connection, --interval MS apart (default 1000), and\n"
+     "summarises their times.\n"
+     STATISTICS_TEXT
+     "--quiet prints nothing.\n"
      "Exit status 0 every answer came back whole, 1 a call failed or an answer was\n"
      "short, 2 bad usage, 3 the module cannot be loaded.\n"},
     {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
