@@ -9,13 +9,19 @@
 #include "ravowsok.h"
 #include "winsock_errors.h"
 
-// Exit statuses of every command.
+// Exit statuses of every command, so that a script can tell a server that
+// is down from a name that is wrong from a server that hangs.
 enum {
     PROBE_OK = 0,
-    PROBE_FAILED = 1,     // the network operation failed (explained)
-    PROBE_USAGE = 2,      // bad command line
-    PROBE_NO_MODULE = 3,  // ravowsok.dll or one of its exports missing
+    PROBE_FAILED = 1,      // the server refused or ended the exchange, or another call failed (explained)
+    PROBE_USAGE = 2,       // bad command line
+    PROBE_NO_MODULE = 3,   // ravowsok.dll or one of its exports missing
+    PROBE_NO_NAME = 4,     // a host or service name did not resolve
+    PROBE_NO_ANSWER = 5,   // no answer within --timeout: a silent server or a connect that hangs
 };
+
+// The largest --count: the timing buffers hold this many times.
+enum { MAX_COUNT = 100000 };
 
 // The command line after the command's name, parsed once.
 struct ProbeOptions {
@@ -59,6 +65,14 @@ int ExplainCode(LONG code, int from, const char* indent);
 // it gave up on: WSAETIMEDOUT, so the module reports it as the error code.
 enum { PROBE_TIMEOUT_END = 10060 };
 
+// True for the WinSock errors of a look-up that found no such name (or no
+// name server answered): WSAHOST_NOT_FOUND to WSANO_DATA.
+bool IsNameNotFound(LONG error);
+// The exit status of a failed _netopen: PROBE_NO_NAME when the service or
+// host look-up found no such name, PROBE_NO_ANSWER when the connect timed
+// out, PROBE_FAILED otherwise.
+int OpenFailureStatus(LONG code);
+
 // Loads the module named by --dll, or ravowsok.dll beside ravoprobe.exe,
 // and resolves its exports. Prints why when it cannot (once, not per
 // export) and returns NULL; path gets the full path of what was loaded.
@@ -67,16 +81,20 @@ HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int p
 void ServicesFilePath(char* path, int size);
 
 // The watchdog: a thread that closes the module's settings message box and,
-// as a last resort, ends the process when a call outlives its time-out by
-// WATCHDOG_GRACE_MS (the probe's wait callback normally ends waits first).
-enum { WATCHDOG_GRACE_MS = 2000 };
+// as a last resort, ends the process with PROBE_NO_ANSWER when a call
+// outlives its time-out by WATCHDOG_GRACE_MS (the probe's wait callback
+// normally ends waits first; nothing can end _netopen's blocking connect).
+#define WATCHDOG_GRACE_MS 2000  // a define: the help shows it as text
 struct ProbeWatch {
     volatile LONG armed;
     volatile LONG deadlineMs;  // on the NowMs clock
     const char* volatile what;
+    DWORD timeoutMs;
+    const char* host;  // of the connection, for the last words
+    const char* service;
     HWND reportedBox;  // the message box already reported
 };
-void StartWatchdog(ProbeWatch* w);
+void StartWatchdog(ProbeWatch* w, const char* host, const char* service);
 void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
 void DisarmWatch(ProbeWatch* w);
 

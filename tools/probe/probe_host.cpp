@@ -39,6 +39,7 @@ struct ProbeState {
     bool detail;         // a line per call (one attempt), or one per attempt
     bool socketGone;     // closed by the callback: WSACleanup instead of _netclose
     LONG explainedCode;  // a --count run explains each code once (0: none yet)
+    int status;          // the exit status: the first failure's, or PROBE_OK
     ProbeWatch watch;
 };
 
@@ -96,8 +97,15 @@ static bool LoadModule(ProbeState* st, const ProbeOptions* o)
     st->interruptAfterMs = o->interruptAfterMs;
     st->detail = o->count <= 1;
     callbackState = st;
-    StartWatchdog(&st->watch);
+    StartWatchdog(&st->watch, o->argv[0], o->argv[1]);
     return true;
+}
+
+// Keeps the first failure's exit status: with --count, it answers for the run.
+static void NoteFailure(ProbeState* st, int status)
+{
+    if (st->status == PROBE_OK)
+        st->status = status;
 }
 
 static void EndModule(ProbeState* st)
@@ -139,6 +147,7 @@ static LONG Open(ProbeState* st, const char* host, const char* service, bool bin
         sprintf(result, "-1, error code %ld", code);
         PrintCall(call, result, *ms);
         PrintFailure(st, code, FROM_OPEN);
+        NoteFailure(st, OpenFailureStatus(code));
         return -1;
     }
     sprintf(result, "socket %ld", s);
@@ -176,6 +185,8 @@ static bool Close(ProbeState* st, LONG s)
     sprintf(result, "%ld", closed);
     if (st->detail || closed != 0)
         PrintCall(call, result, ms);
+    if (closed != 0)
+        NoteFailure(st, PROBE_FAILED);
     if (closed == -1)
         printf("    the socket is closed, but releasing the socket library (WSACleanup) failed\n");
     else if (closed != 0)
@@ -254,11 +265,13 @@ static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
                 PrintFailure(st, code, FROM_SEND);
+            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
             return false;
         }
         if (n == 0) {
             printf("    the socket took nothing for %lu ms (_netsend returned 0 %ld times)\n", timeoutMs,
                    zeroResults + 1);
+            NoteFailure(st, PROBE_NO_ANSWER);
             return false;
         }
         sent += n;
@@ -288,10 +301,12 @@ static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD ti
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
                 PrintFailure(st, code, FROM_READ);
+            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
             break;
         }
         if (n == 0) {
             printf("    the server closed the connection\n");
+            NoteFailure(st, PROBE_FAILED);
             break;
         }
         if (st->detail) {
@@ -315,7 +330,7 @@ int CommandOpen(const ProbeOptions* o)
     static ProbeState st;
     if (!LoadModule(&st, o))
         return PROBE_NO_MODULE;
-    static double times[100000];
+    static double times[MAX_COUNT];
     DWORD answered = 0;
     for (DWORD i = 0; i < o->count; i++) {
         if (i > 0)
@@ -333,7 +348,7 @@ int CommandOpen(const ProbeOptions* o)
         PrintTimeSummary("_netopen", times, (int)answered);
     }
     EndModule(&st);
-    return answered == o->count ? PROBE_OK : PROBE_FAILED;
+    return st.status;
 }
 
 // Joins the words of TEXT with spaces; false when they do not fit.
@@ -382,13 +397,14 @@ int CommandSend(const ProbeOptions* o)
     LONG s = Open(&st, o->argv[0], o->argv[1], false, o->timeoutMs, &openMs);
     if (s == -1) {
         EndModule(&st);
-        return PROBE_FAILED;
+        return st.status;
     }
-    static double times[100000];
-    DWORD answered = 0;
-    bool ok = true;
-    for (DWORD i = 0; i < o->count && ok && !st.socketGone; i++) {
-        if (i > 0)
+    static double times[MAX_COUNT];
+    DWORD attempted = 0, answered = 0;
+    // A failed round trip leaves the connection unusable (closed by the
+    // server or, after a time-out, by the probe's callback): stop there.
+    for (bool ok = true; attempted < o->count && ok; attempted++) {
+        if (attempted > 0)
             Pause(o->intervalMs);
         double start = NowMs();
         ok = RoundTrip(&st, s, text, length, o->timeoutMs);
@@ -396,15 +412,21 @@ int CommandSend(const ProbeOptions* o)
         if (ok)
             times[answered++] = ms;
         if (!st.detail)
-            printf("round trip %lu: %s, %.2f ms\n", i + 1, ok ? "answered" : "failed", ms);
+            printf("round trip %lu: %s, %.2f ms\n", attempted + 1, ok ? "answered" : "failed", ms);
     }
     if (!st.detail) {
-        printf("%lu round trips of %ld bytes on one connection, %lu answered\n", o->count, length, answered);
+        printf("%lu round trip%s of %ld bytes on one connection, %lu answered\n", attempted,
+               attempted == 1 ? "" : "s", length, answered);
+        if (attempted < o->count)
+            printf("stopped after round trip %lu of %lu: %s\n", attempted, o->count,
+                   st.socketGone                     ? "the time-out closed the connection"
+                   : st.status == PROBE_NO_ANSWER    ? "the socket took nothing within the time-out"
+                                                     : "the server ended the exchange or a call failed");
         PrintTimeSummary("round trip", times, (int)answered);
     }
     if (o->interruptAfterMs >= 0 && !st.interruptDone)
         printf("    no wait lasted %ld ms: interruptRequest was never set\n", o->interruptAfterMs);
-    ok = Close(&st, s) && ok;
+    Close(&st, s);
     EndModule(&st);
-    return ok ? PROBE_OK : PROBE_FAILED;
+    return st.status;
 }

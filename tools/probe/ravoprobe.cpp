@@ -18,12 +18,26 @@ enum {
     OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
 };
 
-// The largest values accepted: beyond them a number is refused, not capped.
+// The largest values accepted: beyond them a number is refused, not capped
+// (MAX_COUNT: probe.h).
 enum {
     MAX_TIMEOUT_MS = 86400000,  // one day
     MAX_SECONDS = 86400,
-    MAX_COUNT = 100000,
 };
+
+// A number of probe.h as text, for the help below.
+#define TEXT_OF(x) #x
+#define NUMBER_TEXT(x) TEXT_OF(x)
+
+// The exit statuses of open and send, which use them all (see probe.h).
+#define EXIT_STATUS_TABLE                                                          \
+    "Exit status:\n"                                                               \
+    "  0  answered\n"                                                              \
+    "  1  the server refused or ended the exchange, or another call failed\n"      \
+    "  2  bad usage\n"                                                             \
+    "  3  the module is missing or cannot be loaded\n"                             \
+    "  4  a name did not resolve (host or service)\n"                              \
+    "  5  no answer within --timeout (a silent server, or a connect that hangs)\n"
 
 // How --count summarises the times.
 #define STATISTICS_TEXT                                                                 \
@@ -62,13 +76,15 @@ static const Command COMMANDS[] = {
      "services file, never a port number), shows the socket and the time the call\n"
      "took, then closes it with _netclose. --bind binds instead of connecting\n"
      "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
-     "bounds the call: connect blocks inside the socket library. --count N opens\n"
-     "and closes N times, --interval MS apart (default 1000), and summarises the\n"
-     "_netopen times.\n"
+     "bounds the call. The module connects in blocking mode, where no callback\n"
+     "runs, so a connect that hangs (nothing answers the address) cannot be ended:\n"
+     "MS + " NUMBER_TEXT(WATCHDOG_GRACE_MS) " ms after the call began, the probe names the address and port and\n"
+     "ends itself with exit status 5. --count N opens and closes N times,\n"
+     "--interval MS apart (default 1000), and summarises the _netopen times.\n"
      STATISTICS_TEXT
      "--quiet prints nothing: the exit status answers (like pg_isready).\n"
-     "Exit status 0 every open answered, 1 an open failed, 2 bad usage, 3 the\n"
-     "module cannot be loaded.\n"},
+     EXIT_STATUS_TABLE
+     "With --count, the first failed open's status answers for the run.\n"},
     {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT | OPT_COUNT, 3, -1,
      "ravoprobe send HOST SERVICE TEXT... [--interrupt-after MS] [--count N [--interval MS]] [--quiet]\n"
      "                 [--dll PATH] [--timeout MS]",
@@ -79,14 +95,17 @@ static const Command COMMANDS[] = {
      "2 later turns, 0 end of the wait). --interrupt-after MS sets interruptRequest\n"
      "once a wait has lasted MS, so the module sends the urgent byte \"B\".\n"
      "The module's wait has no time limit: after the time-out the probe's callback\n"
-     "closes the socket, so the wait ends with 10060 (WSAETIMEDOUT), and releases\n"
-     "the socket library with WSACleanup instead of _netclose. --count N makes N\n"
-     "round trips on the one connection, --interval MS apart (default 1000), and\n"
-     "summarises their times.\n"
+     "closes the socket, so the wait ends with WSAETIMEDOUT, and releases the\n"
+     "socket library with WSACleanup instead of _netclose. A connect that hangs\n"
+     "ends the probe as in open. --count N makes up to N round trips on the one\n"
+     "connection, --interval MS apart (default 1000), and stops at the first that\n"
+     "fails (after a time-out the connection is gone); it reports how many were\n"
+     "made and summarises their times.\n"
      STATISTICS_TEXT
      "--quiet prints nothing.\n"
-     "Exit status 0 every answer came back whole, 1 a call failed or an answer was\n"
-     "short, 2 bad usage, 3 the module cannot be loaded.\n"},
+     EXIT_STATUS_TABLE
+     "An answer that came back whole counts as answered; one cut short by the\n"
+     "server's close is status 1.\n"},
     {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
      "ravoprobe echo-server SERVICE [--seconds N] [--once] [--delay MS]",
      "A loopback echo peer on 127.0.0.1 at SERVICE's port (from the services file),\n"
@@ -106,8 +125,8 @@ static const Command COMMANDS[] = {
      "Shows the services file the module's look-ups read (under Windows and under\n"
      "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"
      "resolved to its port as _netopen resolves it (getservbyname, \"tcp\").\n"
-     "Exit status 0; 1 when NAME has no tcp entry or the file cannot be read;\n"
-     "2 bad usage.\n"},
+     "Exit status 0; 1 when the file cannot be read; 2 bad usage; 4 when NAME has\n"
+     "no tcp entry (as open and send do for an unknown service).\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -144,8 +163,8 @@ static void PrintUsage(FILE* out)
     for (int i = 0; i < COMMAND_COUNT; i++)
         fprintf(out, "  %s\n", COMMANDS[i].usage);
     fprintf(out, "ravowsok.dll is loaded from ravoprobe's folder unless --dll PATH names it.\n"
-                 "Exit status: 0 success (answered), 1 the operation failed, 2 bad usage,\n"
-                 "3 the module is missing or cannot be loaded.\n");
+                 EXIT_STATUS_TABLE
+                 "(settings and version give 1 for a fault they find; each command's --help tells.)\n");
 }
 
 // A whole decimal number from low to high; anything else is refused.
