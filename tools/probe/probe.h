@@ -54,6 +54,10 @@ enum {
     FROM_READ = 4,
     FROM_CLOSE = 8,  // the result of _netclose
     FROM_ANY = FROM_OPEN | FROM_SEND | FROM_READ | FROM_CLOSE,
+    // With FROM_SEND or FROM_READ: the code is known not to be the host's
+    // callback value (the wait made no end call, or the end call returned
+    // something else), so that reading is left out.
+    NOT_FROM_CALLBACK = 16,
 };
 
 // Prints every reading of a code that one of the exports in `from`
@@ -63,7 +67,7 @@ int ExplainCode(LONG code, int from, const char* indent);
 
 // The value ravoprobe's own wait callback returns for the end of a wait that
 // it gave up on: WSAETIMEDOUT, so the module reports it as the error code.
-enum { PROBE_TIMEOUT_END = 10060 };
+enum { PROBE_TIMEOUT_END = WSAETIMEDOUT };
 
 // True for the WinSock errors of a look-up that found no such name (or no
 // name server answered): WSAHOST_NOT_FOUND to WSANO_DATA.

@@ -6,7 +6,7 @@
 // it. Once the time-out has passed, the callback closes the socket with
 // WinSock's own closesocket and returns non-zero, so the module's next poll
 // fails on the closed socket; the end of the wait is answered with
-// PROBE_TIMEOUT_END (10060), which the module reports as the call's error.
+// PROBE_TIMEOUT_END (WSAETIMEDOUT), which the module reports as the call's error.
 // The socket is gone then, so the probe calls WSACleanup once instead of
 // _netclose. The watchdog is a last resort (and bounds _netopen's connect).
 #include "probe.h"
@@ -22,6 +22,7 @@ struct WaitRecord {
     double deadline;
     SOCKET socket;
     LONG firstCalls, againCalls, endCalls;
+    LONG endResult;         // what the callback answered the end call
     double interruptSetAt;  // ms into the wait, or -1
     bool interruptSent;     // the module cleared the field on a later turn
     bool timedOut;          // the callback closed the socket
@@ -59,7 +60,8 @@ static LONG __stdcall ProbeWaitCallback(LONG phase)
     double now = NowMs();
     if (phase == WAIT_PHASE_END) {
         w->endCalls++;
-        return w->timedOut ? PROBE_TIMEOUT_END : 0;
+        w->endResult = w->timedOut ? PROBE_TIMEOUT_END : 0;
+        return w->endResult;
     }
     if (phase == WAIT_PHASE_FIRST)
         w->firstCalls++;
@@ -120,9 +122,14 @@ static void PrintCall(const char* call, const char* result, double ms)
     printf("%-46s -> %-24s %9.2f ms\n", call, result, ms);
 }
 
-// One line for a code the module reported, then its readings.
+// One line for a code the module reported, then its readings. The probe
+// is the host here: its callback's end value is known, so a send or read
+// code is read as the callback's only when the callback returned it.
 static void PrintFailure(ProbeState* st, LONG code, int from)
 {
+    const WaitRecord* w = &st->wait;
+    if ((from & (FROM_SEND | FROM_READ)) && !(w->endCalls && w->endResult == code))
+        from |= NOT_FROM_CALLBACK;
     if (code != 0 && code == st->explainedCode) {
         printf("    failed with code %ld (explained above)\n", code);
         return;
@@ -210,8 +217,8 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
     const WaitRecord* w = &st->wait;
     if (w->timedOut) {
         printf("    no answer within %lu ms: the probe's callback closed the socket and ended the wait\n"
-               "    with %d (WSAETIMEDOUT, the server did not answer in time)\n",
-               timeoutMs, PROBE_TIMEOUT_END);
+               "    with %d (%s, the server did not answer in time)\n",
+               timeoutMs, PROBE_TIMEOUT_END, WinsockErrorName(PROBE_TIMEOUT_END));
         if (w->interruptSetAt >= 0)
             printf("    interruptRequest was set %.1f ms into the wait%s;\n    the server did not answer that either\n",
                    w->interruptSetAt, w->interruptSent ? " and the module sent the urgent byte \"B\"" : "");

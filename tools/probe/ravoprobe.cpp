@@ -25,7 +25,7 @@ enum {
     MAX_SECONDS = 86400,
 };
 
-// A number of probe.h as text, for the help below.
+// A number of ravowsok.h or probe.h as text, for the help below.
 #define TEXT_OF(x) #x
 #define NUMBER_TEXT(x) TEXT_OF(x)
 
@@ -65,8 +65,10 @@ static const Command COMMANDS[] = {
      "fail and fall back to pump mode; 2 bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
-     "(150 start-up or readiness poll, 300 service look-up, 450 host look-up,\n"
-     "600 socket creation, 750 non-blocking switch, 900 socket option; none for\n"
+     "(" NUMBER_TEXT(NET_ERR_STARTUP) " start-up or readiness poll, " NUMBER_TEXT(NET_ERR_SERVICE)
+     " service look-up, " NUMBER_TEXT(NET_ERR_HOST) " host look-up,\n"
+     NUMBER_TEXT(NET_ERR_SOCKET) " socket creation, " NUMBER_TEXT(NET_ERR_NONBLOCK) " non-blocking switch, "
+     NUMBER_TEXT(NET_ERR_SOCKOPT) " socket option; none for\n"
      "connect, bind, send, recv and closesocket), the WinSock error's name and\n"
      "meaning, and every other way the number can be read, most likely first.\n"
      "CODE is decimal (or 0x hexadecimal) and must fit 32 bits. Exit status 0, or\n"
