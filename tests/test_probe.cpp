@@ -387,6 +387,7 @@ TEST_CASE(open_closes_the_settings_message_box_instead_of_hanging)
     RunProbe(&c, "open 127.0.0.1 ravotest8");
     CHECK_EQ(1, c.exitCode, "open (refused) under a failing mode 3: exit status");
     static const char* const texts[] = {
+        "warning: mcBlockMode 3 falls back to pump mode: mcUserDll \"ravotestmissing.dll\" does not load",
         "message box \"mcBlockMode Init\"",
         "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
         "error code 10061", NULL};

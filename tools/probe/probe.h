@@ -81,6 +81,9 @@ int OpenFailureStatus(LONG code);
 // and resolves its exports. Prints why when it cannot (once, not per
 // export) and returns NULL; path gets the full path of what was loaded.
 HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int pathSize);
+// Before the first _netopen: one warning line when mcBlockMode 3's library
+// or routine does not load, so the module will fall back to pump mode.
+void WarnOfPumpFallback(void);
 // The path of the services file the socket library reads for service names.
 void ServicesFilePath(char* path, int size);
 

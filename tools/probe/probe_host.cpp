@@ -95,6 +95,7 @@ static bool LoadModule(ProbeState* st, const ProbeOptions* o)
     if (!st->dll)
         return false;
     printf("module: %s (_nettype %ld)\n", path, st->x.nettype());
+    WarnOfPumpFallback();
     *(RavoWaitCallback volatile*)(st->conn + CONN_WAIT_CALLBACK) = ProbeWaitCallback;
     st->interruptAfterMs = o->interruptAfterMs;
     st->detail = o->count <= 1;

@@ -33,6 +33,9 @@ static void CloseSettingsBox(ProbeWatch* w)
                "    (closed by the probe; a host's user would have to press OK; see ravoprobe settings)\n",
                USER_ROUTINE_BOX_CAPTION, text);
         w->reportedBox = box;
+        // The call's time-out starts again: the time the box stood open
+        // (a window's first appearance can take seconds) is not a hang.
+        w->deadlineMs = (LONG)(NowMs() + w->timeoutMs + WATCHDOG_GRACE_MS);
     }
     PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
