@@ -110,6 +110,10 @@ void DisarmWatch(ProbeWatch* w);
 // times, so the median is the one at rank ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
 
+// A number of ravowsok.h or of this header as text, for fixed texts.
+#define TEXT_OF(x) #x
+#define NUMBER_TEXT(x) TEXT_OF(x)
+
 // Milliseconds since the first call, from the performance counter.
 double NowMs(void);
 // Prints bytes between quotes, with C escapes for what is not printable.

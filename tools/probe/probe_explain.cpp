@@ -29,7 +29,7 @@ static const Stage STAGES[] = {
     {AT_NONBLOCK, FROM_OPEN, OFFSET(NET_ERR_NONBLOCK), "switch to non-blocking mode failed", "ioctlsocket(FIONBIO) in _netopen"},
     {AT_SOCKOPT, FROM_OPEN, OFFSET(NET_ERR_SOCKOPT), "socket option SO_DEBUG refused", "setsockopt in _netopen"},
     {AT_CONNECT, FROM_OPEN, -1, NULL, "", "connect in _netopen"},
-    {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode 2)"},
+    {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode " NUMBER_TEXT(NET_OPEN_BIND) ")"},
     {AT_SEND, FROM_SEND, -1, NULL, "", "send in _netsend"},
     {AT_RECV, FROM_READ, -1, NULL, "", "recv in _netread"},
     {AT_CLOSE, FROM_CLOSE, -1, NULL, "", "closesocket in _netclose (its result)"},

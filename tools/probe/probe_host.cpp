@@ -231,8 +231,11 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
         printf("    ready at the first poll: no idle turn, the callback was not called\n");
         return;
     }
-    printf("    wait: callback phases 1, 2 x %ld, %s (%ld idle turns)\n", w->againCalls,
-           w->endCalls ? "0" : "no end call", w->firstCalls + w->againCalls);
+    char end[16] = "no end call";
+    if (w->endCalls)
+        sprintf(end, "%d", WAIT_PHASE_END);
+    printf("    wait: callback phases %d, %d x %ld, %s (%ld idle turns)\n", WAIT_PHASE_FIRST, WAIT_PHASE_AGAIN,
+           w->againCalls, end, w->firstCalls + w->againCalls);
     if (w->interruptSetAt >= 0) {
         volatile LONG* interrupt = ConnField(st, CONN_INTERRUPT_REQUEST);
         if (w->interruptSent || *interrupt == 0) {

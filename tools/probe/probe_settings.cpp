@@ -101,8 +101,8 @@ static bool ShowUserRoutine(void)
         printf("result: on its first _netopen the module shows a message box, caption \"" USER_ROUTINE_BOX_CAPTION "\":\n"
                "  \"" USER_ROUTINE_BOX_FORMAT "\"\n"
                "and waits until the user closes it (without a display no box appears); then it uses\n"
-               "BLOCK_MODE_PUMP (mcBlockMode 0), idle routine PumpOneMessage.%s\n",
-               t.funcName, t.dllName, t.libraryLoads ? " The library stays loaded and is never freed." : "");
+               "BLOCK_MODE_PUMP (mcBlockMode %d), idle routine PumpOneMessage.%s\n",
+               t.funcName, t.dllName, BLOCK_MODE_PUMP, t.libraryLoads ? " The library stays loaded and is never freed." : "");
     }
     return t.routineFound;
 }
@@ -117,11 +117,11 @@ void WarnOfPumpFallback(void)
         return;
     // One line, also without a display, where the module's box cannot appear.
     if (t.libraryLoads)
-        printf("warning: mcBlockMode 3 falls back to pump mode: mcUserDll \"%s\" does not export mcUserFunc \"%s\""
-               " (see ravoprobe settings)\n", t.dllName, t.funcName);
+        printf("warning: mcBlockMode %d falls back to pump mode: mcUserDll \"%s\" does not export mcUserFunc \"%s\""
+               " (see ravoprobe settings)\n", BLOCK_MODE_USER, t.dllName, t.funcName);
     else
-        printf("warning: mcBlockMode 3 falls back to pump mode: mcUserDll \"%s\" does not load, so neither does"
-               " mcUserFunc \"%s\" (see ravoprobe settings)\n", t.dllName, t.funcName);
+        printf("warning: mcBlockMode %d falls back to pump mode: mcUserDll \"%s\" does not load, so neither does"
+               " mcUserFunc \"%s\" (see ravoprobe settings)\n", BLOCK_MODE_USER, t.dllName, t.funcName);
 }
 
 int CommandSettings(const ProbeOptions*)
@@ -147,14 +147,18 @@ int CommandSettings(const ProbeOptions*)
         printf("idle routine:  IdleNothing (returns at once; no message is dispatched while waiting)\n");
         return PROBE_OK;
     case BLOCK_MODE_QUIET2:
-        printf("idle routine:  IdleNothing2 (returns at once; behaves as mode 1)\n");
+        printf("idle routine:  IdleNothing2 (returns at once; behaves as mode %d)\n", BLOCK_MODE_QUIET);
         return PROBE_OK;
     case BLOCK_MODE_USER:
         printf("idle routine:  the user routine named by mcUserFunc in mcUserDll\n");
         return ShowUserRoutine() ? PROBE_OK : PROBE_FAILED;
     default:
-        printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn)%s\n",
-               mode == 0 ? "" : "; every value but 1, 2 and 3 means pump mode");
+        if (mode == BLOCK_MODE_PUMP)
+            printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn)\n");
+        else
+            printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn);"
+                   " every value but %d, %d and %d means pump mode\n", BLOCK_MODE_QUIET, BLOCK_MODE_QUIET2,
+                   BLOCK_MODE_USER);
         return PROBE_OK;
     }
 }

@@ -25,10 +25,6 @@ enum {
     MAX_SECONDS = 86400,
 };
 
-// A number of ravowsok.h or probe.h as text, for the help below.
-#define TEXT_OF(x) #x
-#define NUMBER_TEXT(x) TEXT_OF(x)
-
 // The exit statuses of open and send, which use them all (see probe.h).
 #define EXIT_STATUS_TABLE                                                          \
     "Exit status:\n"                                                               \
@@ -59,9 +55,9 @@ static const Command COMMANDS[] = {
     {"settings", CommandSettings, 0, 0, 0, "ravoprobe settings",
      "Shows the settings the module will read on its first _netopen: the profile\n"
      "file (quorvane.ini in the Windows directory), mcHook, mcBlockMode with its\n"
-     "name and idle routine, and for mode 3 whether mcUserDll loads and exports\n"
+     "name and idle routine, and for mode " NUMBER_TEXT(BLOCK_MODE_USER) " whether mcUserDll loads and exports\n"
      "mcUserFunc (tried here, then unloaded). Reads the profile itself, so the\n"
-     "module's message box is never shown. Exit status 0; 1 when mode 3 would\n"
+     "module's message box is never shown. Exit status 0; 1 when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
      "fail and fall back to pump mode; 2 bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
@@ -77,7 +73,7 @@ static const Command COMMANDS[] = {
      "Opens a connection with _netopen as a host does (SERVICE is a name from the\n"
      "services file, never a port number), shows the socket and the time the call\n"
      "took, then closes it with _netclose. --bind binds instead of connecting\n"
-     "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
+     "(mode " NUMBER_TEXT(NET_OPEN_BIND) "). A failure is explained code by code. --timeout MS (default 3000)\n"
      "bounds the call. The module connects in blocking mode, where no callback\n"
      "runs, so a connect that hangs (nothing answers the address) cannot be ended:\n"
      "MS + " NUMBER_TEXT(WATCHDOG_GRACE_MS) " ms after the call began, the probe names the address and port and\n"
@@ -93,8 +89,8 @@ static const Command COMMANDS[] = {
      "Opens a connection, sends the words of TEXT joined by spaces with _netsend,\n"
      "reads back with _netread until as many bytes came back as were sent, the\n"
      "server closes, or --timeout MS (default 3000) passes, and closes. Shows each\n"
-     "call's result and time and the wait-callback phases seen (1 first idle turn,\n"
-     "2 later turns, 0 end of the wait). --interrupt-after MS sets interruptRequest\n"
+     "call's result and time and the wait-callback phases seen (" NUMBER_TEXT(WAIT_PHASE_FIRST) " first idle turn,\n"
+     NUMBER_TEXT(WAIT_PHASE_AGAIN) " later turns, " NUMBER_TEXT(WAIT_PHASE_END) " end of the wait). --interrupt-after MS sets interruptRequest\n"
      "once a wait has lasted MS, so the module sends the urgent byte \"B\".\n"
      "The module's wait has no time limit: after the time-out the probe's callback\n"
      "closes the socket, so the wait ends with WSAETIMEDOUT, and releases the\n"
