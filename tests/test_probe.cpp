@@ -1,8 +1,9 @@
 // ravoprobe.exe run as an administrator runs it, as separate processes with
 // their output read through a pipe: explain over every stage offset, settings
 // in each block mode, send through the real module against the probe's own
-// echo server, a silent peer and a closed port, --count and --quiet, the
-// version's checksum and the services look-up. Every wait is bounded.
+// echo server, a silent peer, a resetting peer, a closed port and a connect
+// that hangs, --count and --quiet with every exit status, the version's
+// checksum and the services look-up. Every wait is bounded.
 #include "check.h"
 #include "child.h"
 #include "peer.h"
@@ -204,18 +205,21 @@ TEST_CASE(interrupt_during_a_wait_reaches_the_server_as_an_urgent_byte)
 
 // A peer that reads, never answers and ignores the urgent byte: the wait
 // must end by the probe's own callback (socket closed, 10060, WSACleanup
-// balancing the module's WSAStartup, WEP), not by the watchdog.
+// balancing the module's WSAStartup, WEP), not by the watchdog; --count stops
+// there, as the connection is gone, and the exit status says "no answer".
 TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
 {
     Peer peer;
     if (!StartPeer(&peer, "ravotest6", PEER_COLLECT))
         return;
-    const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 500 --interrupt-after 50";
+    const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 500 --interrupt-after 50 --count 3 --interval 0";
     Child c;
     RunProbe(&c, args);
-    CHECK_EQ(1, c.exitCode, "send to a silent peer: exit status");
+    CHECK_EQ(5, c.exitCode, "send to a silent peer: exit status");
     static const char* const texts[] = {"-> -1, error code 10060", "no answer within 500 ms",
                                         "the module sent the urgent byte \"B\"", "answer: 0 of 6 bytes",
+                                        "1 round trip of 6 bytes on one connection, 0 answered",
+                                        "stopped after round trip 1 of 3: the time-out closed the connection",
                                         "WSACleanup() (the socket is already closed)    -> 0",
                                         "every WSAStartup is matched by a WSACleanup", "WEP(0)", NULL};
     OutputHas(&c, args, texts);
@@ -227,8 +231,9 @@ TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
     StopPeer(&peer);
 }
 
-// --count repeats and summarises; --quiet answers by the exit status alone:
-// 0 answered, 1 failed, 2 bad usage, 3 module missing.
+// --count repeats and summarises by nearest rank; --quiet answers by the
+// exit status alone: 0 answered, 1 refused, 2 bad usage, 3 module missing,
+// 4 a name that does not resolve (5, no answer: the silent and hanging cases).
 TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
 {
     Peer peer;
@@ -246,6 +251,18 @@ TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
     static const char* const tripTexts[] = {"2 round trips of 5 bytes on one connection, 2 answered",
                                             "round trip min / median", NULL};
     OutputHas(&trips, "send --count 2", tripTexts);
+    // Of two times, the median at rank ceil(2/2) is the lower one, not their mean.
+    double first, second;
+    const char* one = strstr(trips.text, "round trip 1: answered, ");
+    const char* two = strstr(trips.text, "round trip 2: answered, ");
+    if (CHECK(one && two && sscanf(one + 24, "%lf", &first) == 1 && sscanf(two + 24, "%lf", &second) == 1,
+              "send --count 2: expected a time on each round trip's line, seen:\n%s", trips.text)) {
+        double low = first < second ? first : second, high = first < second ? second : first;
+        char summary[96];
+        sprintf(summary, "= %.2f / %.2f / %.2f / %.2f ms", low, low, high, high);
+        CHECK(strstr(trips.text, summary), "send --count 2: expected the summary \"%s\" (nearest rank), seen:\n%s",
+              summary, trips.text);
+    }
 
     struct {
         const char* args;
@@ -255,7 +272,7 @@ TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
         {"open 127.0.0.1 ravotest6 --quiet --count 2 --interval 0", 0, true},
         {"send 127.0.0.1 ravotest6 hello --quiet", 0, true},
         {"open 127.0.0.1 ravotest8 --quiet", 1, true},
-        {"send 127.0.0.1 no-such-service hello --quiet", 1, true},
+        {"send 127.0.0.1 no-such-service hello --quiet", 4, true},
         {"open 127.0.0.1 ravotest6 --quiet --count 0", 2, false},
         {"open 127.0.0.1 ravotest6 --quiet --dll no-such-folder\\ravowsok.dll", 3, true},
     };
@@ -312,7 +329,7 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
     OutputHas(&known, "services ravotest6", knownTexts);
     Child unknown;
     RunProbe(&unknown, "services no-such-service");
-    CHECK_EQ(1, unknown.exitCode, "services no-such-service: exit status");
+    CHECK_EQ(4, unknown.exitCode, "services no-such-service: exit status");
     static const char* const unknownTexts[] = {"no entry", "11304", NULL};
     OutputHas(&unknown, "services no-such-service", unknownTexts);
     Child listing;
@@ -322,25 +339,34 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
     OutputHas(&listing, "services", listed);
 }
 
-TEST_CASE(failed_opens_exit_with_1_and_are_explained)
+// The probe is the host: its callback returns 0 at the end of a wait, or is
+// not called at all, so no failure it sees is read as a callback's value.
+TEST_CASE(failures_exit_by_kind_and_are_explained_by_what_happened)
 {
+    Peer reset;
+    if (!StartPeer(&reset, "ravotest5", PEER_RESET))
+        return;
     struct {
         const char* args;
+        DWORD exitCode;
         const char* texts[4];
     } cases[] = {
         // Nothing listens on ravotest8 in these tests.
-        {"send 127.0.0.1 ravotest8 hello", {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
-        {"open 127.0.0.1 ravotest8", {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
-        {"open 127.0.0.1 no-such-service", {"NET_ERR_SERVICE", "services file", NULL}},
+        {"send 127.0.0.1 ravotest8 hello", 1, {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
+        {"open 127.0.0.1 ravotest8", 1, {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
+        {"open 127.0.0.1 no-such-service", 4, {"NET_ERR_SERVICE", "services file", NULL}},
+        // The reset meets the open, the send or the read (10054, or 0 under Wine 8).
+        {"send 127.0.0.1 ravotest5 hello", 1, {"_netopen(\"127.0.0.1\", \"ravotest5\", connect)", NULL}},
     };
-    for (int i = 0; i < 3; i++) {
+    for (const auto& f : cases) {
         Child c;
-        RunProbe(&c, cases[i].args);
-        CHECK_EQ(1, c.exitCode, cases[i].args);
-        OutputHas(&c, cases[i].args, cases[i].texts);
-        CHECK(strstr(c.text, "wait callback") == NULL, "%s: an open failure offered a wait-callback reading:\n%s",
-              cases[i].args, c.text);
+        RunProbe(&c, f.args);
+        CHECK_EQ(f.exitCode, c.exitCode, f.args);
+        OutputHas(&c, f.args, f.texts);
+        CHECK(strstr(c.text, "wait callback") == NULL, "%s: a failure offered a wait-callback reading:\n%s", f.args,
+              c.text);
     }
+    StopPeer(&reset);
     Child c;
     RunProbe(&c, "open 127.0.0.1 ravotest6 --dll no-such-folder\\ravowsok.dll");
     CHECK_EQ(3, c.exitCode, "open with a missing module: exit status");
@@ -361,11 +387,54 @@ TEST_CASE(open_closes_the_settings_message_box_instead_of_hanging)
     RunProbe(&c, "open 127.0.0.1 ravotest8");
     CHECK_EQ(1, c.exitCode, "open (refused) under a failing mode 3: exit status");
     static const char* const texts[] = {
+        "warning: mcBlockMode 3 falls back to pump mode: mcUserDll \"ravotestmissing.dll\" does not load",
         "message box \"mcBlockMode Init\"",
         "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
         "error code 10061", NULL};
     OutputHas(&c, "open under mode 3", texts);
     RemoveProfile();
+}
+
+// A listener that never accepts, its queue full: the next connect gets no
+// answer (its SYN is dropped) and hangs inside _netopen, where no callback
+// runs. The probe names the address and port and ends itself with 5.
+TEST_CASE(a_connect_that_hangs_is_named_and_exits_with_5)
+{
+    u_short port = ServicePort("ravotest7");
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0), fillers[16];
+    int filled = 0;
+    bool pending = false;
+    if (CHECK(bind(listener, (sockaddr*)&at, sizeof at) == 0 && listen(listener, 0) == 0,
+              "listening on ravotest7 (port %u): WinSock error %d", port, WSAGetLastError())) {
+        // Connect until one stays unanswered: that one's SYN was dropped.
+        while (!pending && filled < 16) {
+            SOCKET s = fillers[filled++] = socket(AF_INET, SOCK_STREAM, 0);
+            u_long nonBlocking = 1;
+            ioctlsocket(s, FIONBIO, &nonBlocking);
+            connect(s, (sockaddr*)&at, sizeof at);
+            fd_set done;
+            FD_ZERO(&done);
+            FD_SET(s, &done);
+            timeval wait = {2, 0};
+            pending = select(0, NULL, &done, NULL, &wait) == 0;
+        }
+    }
+    if (CHECK(pending, "%d connects to a full listen queue were all answered: no hanging connect to probe", filled)) {
+        Child c;
+        RunProbe(&c, "open 127.0.0.1 ravotest7 --timeout 500");
+        CHECK_EQ(5, c.exitCode, "open to a connect that hangs: exit status");
+        char address[64];
+        sprintf(address, "the connect to 127.0.0.1 port %u itself hangs", port);
+        const char* texts[] = {address, "listen queue is full", "cannot end that call", NULL};
+        OutputHas(&c, "open to a connect that hangs", texts);
+    }
+    for (int i = 0; i < filled; i++)
+        closesocket(fillers[i]);
+    closesocket(listener);
 }
 
 int main(int argc, char** argv)

@@ -3,10 +3,11 @@
 #include "settings.h"
 #include "../transport/module.h"
 #include "readiness.h"
+#include "user_routine.h"
 
 static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
 static const char PROFILE_SECTION[] = RAVO_PROFILE_SECTION;
-enum { USER_NAME_SIZE = 50, MESSAGE_SIZE = 200 };
+enum { MESSAGE_SIZE = 200 };
 
 void IdleNothing(void)
 {
@@ -53,9 +54,8 @@ static void LoadUserIdleRoutine(void)
     }
 
     char message[MESSAGE_SIZE];
-    wsprintfA(message, "Error loading function (%s) from dll (%s) - using default mcBlockMode",
-              funcName, dllName);
-    MessageBoxA(NULL, message, "mcBlockMode Init", 0);
+    wsprintfA(message, USER_ROUTINE_BOX_FORMAT, funcName, dllName);
+    MessageBoxA(NULL, message, USER_ROUTINE_BOX_CAPTION, 0);
     moduleState.blockMode = BLOCK_MODE_PUMP;
     moduleState.idleRoutine = PumpOneMessage;
 }

@@ -9,13 +9,19 @@
 #include "ravowsok.h"
 #include "winsock_errors.h"
 
-// Exit statuses of every command.
+// Exit statuses of every command, so that a script can tell a server that
+// is down from a name that is wrong from a server that hangs.
 enum {
     PROBE_OK = 0,
-    PROBE_FAILED = 1,     // the network operation failed (explained)
-    PROBE_USAGE = 2,      // bad command line
-    PROBE_NO_MODULE = 3,  // ravowsok.dll or one of its exports missing
+    PROBE_FAILED = 1,      // the server refused or ended the exchange, or another call failed (explained)
+    PROBE_USAGE = 2,       // bad command line
+    PROBE_NO_MODULE = 3,   // ravowsok.dll or one of its exports missing
+    PROBE_NO_NAME = 4,     // a host or service name did not resolve
+    PROBE_NO_ANSWER = 5,   // no answer within --timeout: a silent server or a connect that hangs
 };
+
+// The largest --count: the timing buffers hold this many times.
+enum { MAX_COUNT = 100000 };
 
 // The command line after the command's name, parsed once.
 struct ProbeOptions {
@@ -48,6 +54,10 @@ enum {
     FROM_READ = 4,
     FROM_CLOSE = 8,  // the result of _netclose
     FROM_ANY = FROM_OPEN | FROM_SEND | FROM_READ | FROM_CLOSE,
+    // With FROM_SEND or FROM_READ: the code is known not to be the host's
+    // callback value (the wait made no end call, or the end call returned
+    // something else), so that reading is left out.
+    NOT_FROM_CALLBACK = 16,
 };
 
 // Prints every reading of a code that one of the exports in `from`
@@ -57,31 +67,52 @@ int ExplainCode(LONG code, int from, const char* indent);
 
 // The value ravoprobe's own wait callback returns for the end of a wait that
 // it gave up on: WSAETIMEDOUT, so the module reports it as the error code.
-enum { PROBE_TIMEOUT_END = 10060 };
+enum { PROBE_TIMEOUT_END = WSAETIMEDOUT };
+
+// True for the WinSock errors of a look-up that found no such name (or no
+// name server answered): WSAHOST_NOT_FOUND to WSANO_DATA.
+bool IsNameNotFound(LONG error);
+// The exit status of a failed _netopen: PROBE_NO_NAME when the service or
+// host look-up found no such name, PROBE_NO_ANSWER when the connect timed
+// out, PROBE_FAILED otherwise.
+int OpenFailureStatus(LONG code);
 
 // Loads the module named by --dll, or ravowsok.dll beside ravoprobe.exe,
 // and resolves its exports. Prints why when it cannot (once, not per
 // export) and returns NULL; path gets the full path of what was loaded.
 HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int pathSize);
+// Before the first _netopen: one warning line when mcBlockMode 3's library
+// or routine does not load, so the module will fall back to pump mode.
+void WarnOfPumpFallback(void);
 // The path of the services file the socket library reads for service names.
 void ServicesFilePath(char* path, int size);
 
 // The watchdog: a thread that closes the module's settings message box and,
-// as a last resort, ends the process when a call outlives its time-out by
-// WATCHDOG_GRACE_MS (the probe's wait callback normally ends waits first).
-enum { WATCHDOG_GRACE_MS = 2000 };
+// as a last resort, ends the process with PROBE_NO_ANSWER when a call
+// outlives its time-out by WATCHDOG_GRACE_MS (the probe's wait callback
+// normally ends waits first; nothing can end _netopen's blocking connect).
+#define WATCHDOG_GRACE_MS 2000  // a define: the help shows it as text
 struct ProbeWatch {
     volatile LONG armed;
     volatile LONG deadlineMs;  // on the NowMs clock
     const char* volatile what;
+    DWORD timeoutMs;
+    const char* host;  // of the connection, for the last words
+    const char* service;
     HWND reportedBox;  // the message box already reported
 };
-void StartWatchdog(ProbeWatch* w);
+void StartWatchdog(ProbeWatch* w, const char* host, const char* service);
 void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
 void DisarmWatch(ProbeWatch* w);
 
-// Prints "min / median / 95th percentile / max" of n times (sorts them).
+// Prints "min / median / 95th percentile / max" of n times (sorts them),
+// each by nearest rank: the value at rank ceil(p / 100 * n) of the sorted
+// times, so the median is the one at rank ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
+
+// A number of ravowsok.h or of this header as text, for fixed texts.
+#define TEXT_OF(x) #x
+#define NUMBER_TEXT(x) TEXT_OF(x)
 
 // Milliseconds since the first call, from the performance counter.
 double NowMs(void);

@@ -29,7 +29,7 @@ static const Stage STAGES[] = {
     {AT_NONBLOCK, FROM_OPEN, OFFSET(NET_ERR_NONBLOCK), "switch to non-blocking mode failed", "ioctlsocket(FIONBIO) in _netopen"},
     {AT_SOCKOPT, FROM_OPEN, OFFSET(NET_ERR_SOCKOPT), "socket option SO_DEBUG refused", "setsockopt in _netopen"},
     {AT_CONNECT, FROM_OPEN, -1, NULL, "", "connect in _netopen"},
-    {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode 2)"},
+    {AT_BIND, FROM_OPEN, -1, NULL, "", "bind in _netopen (--bind, mode " NUMBER_TEXT(NET_OPEN_BIND) ")"},
     {AT_SEND, FROM_SEND, -1, NULL, "", "send in _netsend"},
     {AT_RECV, FROM_READ, -1, NULL, "", "recv in _netread"},
     {AT_CLOSE, FROM_CLOSE, -1, NULL, "", "closesocket in _netclose (its result)"},
@@ -81,9 +81,9 @@ static void PrintBareCalls(const WinsockError* e, bool usual, int from, const ch
 
 static void PrintCallback(LONG code, int number, const char* indent)
 {
-    printf("%s%d. the host's own value: its wait callback returned %ld at the end of a wait (phase 0);\n"
-           "%s   _netsend and _netread report any end value above 20 as their error code\n",
-           indent, number, code, indent);
+    printf("%s%d. the host's own value: its wait callback returned %ld at the end of a wait (phase %d);\n"
+           "%s   _netsend and _netread report any end value above %d as their error code\n",
+           indent, number, code, WAIT_PHASE_END, indent, WAIT_RESULT_ERROR_ABOVE);
 }
 
 static void PrintReading(const Reading* r, int number, int from, const char* indent)
@@ -153,18 +153,19 @@ int ExplainCode(LONG code, int from, const char* indent)
                indent, indent, indent);
         return 0;
     }
-    if (code <= 20) {
-        printf("%s%ld is not an error code of the module: a wait result of 20 or less lets the call go on\n"
+    if (code <= WAIT_RESULT_ERROR_ABOVE) {
+        printf("%s%ld is not an error code of the module: a wait result of %d or less lets the call go on\n"
                "%s(1 means ready), so neither the module nor a host callback can report it\n",
-               indent, code, indent);
+               indent, code, WAIT_RESULT_ERROR_ABOVE, indent);
         return 0;
     }
 
     Reading readings[MAX_READINGS];
     int usualCount;
     int count = CollectReadings(code, from, readings, &usualCount);
-    // Only a wait ends with the host's value, and only _netsend and _netread wait.
-    bool callback = (from & (FROM_SEND | FROM_READ)) != 0;
+    // Only a wait ends with the host's value, and only _netsend and _netread
+    // wait; the caller may know that this wait's end was not that value.
+    bool callback = (from & (FROM_SEND | FROM_READ)) != 0 && !(from & NOT_FROM_CALLBACK);
     int total = count + (callback ? 1 : 0);
     if (total == 0) {
         printf("%s%ld: no reading: this call gives no such code\n", indent, code);
@@ -172,8 +173,9 @@ int ExplainCode(LONG code, int from, const char* indent)
     }
     if (count == 0) {
         printf("%s%ld: no stage of the module gives this number (no WinSock error, bare or plus\n"
-               "%sa stage offset of 150, 300, 450, 600, 750 or 900), so it is most likely:\n",
-               indent, code, indent);
+               "%sa stage offset of %d, %d, %d, %d, %d or %d), so it is most likely:\n",
+               indent, code, indent, NET_ERR_STARTUP, NET_ERR_SERVICE, NET_ERR_HOST, NET_ERR_SOCKET,
+               NET_ERR_NONBLOCK, NET_ERR_SOCKOPT);
         PrintCallback(code, 1, indent);
         return 0;
     }
@@ -189,8 +191,8 @@ int ExplainCode(LONG code, int from, const char* indent)
     for (int i = usualCount; i < count; i++)
         PrintReading(&readings[i], number++, from, indent);
     if (code == PROBE_TIMEOUT_END && callback)
-        printf("%s   (ravoprobe's own wait callback ends a wait it gave up on with %d, WSAETIMEDOUT)\n", indent,
-               PROBE_TIMEOUT_END);
+        printf("%s   (ravoprobe's own wait callback ends a wait it gave up on with %d, %s)\n", indent,
+               PROBE_TIMEOUT_END, WinsockErrorName(PROBE_TIMEOUT_END));
     return count;
 }
 

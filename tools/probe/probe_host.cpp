@@ -6,7 +6,7 @@
 // it. Once the time-out has passed, the callback closes the socket with
 // WinSock's own closesocket and returns non-zero, so the module's next poll
 // fails on the closed socket; the end of the wait is answered with
-// PROBE_TIMEOUT_END (10060), which the module reports as the call's error.
+// PROBE_TIMEOUT_END (WSAETIMEDOUT), which the module reports as the call's error.
 // The socket is gone then, so the probe calls WSACleanup once instead of
 // _netclose. The watchdog is a last resort (and bounds _netopen's connect).
 #include "probe.h"
@@ -22,6 +22,7 @@ struct WaitRecord {
     double deadline;
     SOCKET socket;
     LONG firstCalls, againCalls, endCalls;
+    LONG endResult;         // what the callback answered the end call
     double interruptSetAt;  // ms into the wait, or -1
     bool interruptSent;     // the module cleared the field on a later turn
     bool timedOut;          // the callback closed the socket
@@ -39,6 +40,7 @@ struct ProbeState {
     bool detail;         // a line per call (one attempt), or one per attempt
     bool socketGone;     // closed by the callback: WSACleanup instead of _netclose
     LONG explainedCode;  // a --count run explains each code once (0: none yet)
+    int status;          // the exit status: the first failure's, or PROBE_OK
     ProbeWatch watch;
 };
 
@@ -58,7 +60,8 @@ static LONG __stdcall ProbeWaitCallback(LONG phase)
     double now = NowMs();
     if (phase == WAIT_PHASE_END) {
         w->endCalls++;
-        return w->timedOut ? PROBE_TIMEOUT_END : 0;
+        w->endResult = w->timedOut ? PROBE_TIMEOUT_END : 0;
+        return w->endResult;
     }
     if (phase == WAIT_PHASE_FIRST)
         w->firstCalls++;
@@ -92,12 +95,20 @@ static bool LoadModule(ProbeState* st, const ProbeOptions* o)
     if (!st->dll)
         return false;
     printf("module: %s (_nettype %ld)\n", path, st->x.nettype());
+    WarnOfPumpFallback();
     *(RavoWaitCallback volatile*)(st->conn + CONN_WAIT_CALLBACK) = ProbeWaitCallback;
     st->interruptAfterMs = o->interruptAfterMs;
     st->detail = o->count <= 1;
     callbackState = st;
-    StartWatchdog(&st->watch);
+    StartWatchdog(&st->watch, o->argv[0], o->argv[1]);
     return true;
+}
+
+// Keeps the first failure's exit status: with --count, it answers for the run.
+static void NoteFailure(ProbeState* st, int status)
+{
+    if (st->status == PROBE_OK)
+        st->status = status;
 }
 
 static void EndModule(ProbeState* st)
@@ -112,9 +123,14 @@ static void PrintCall(const char* call, const char* result, double ms)
     printf("%-46s -> %-24s %9.2f ms\n", call, result, ms);
 }
 
-// One line for a code the module reported, then its readings.
+// One line for a code the module reported, then its readings. The probe
+// is the host here: its callback's end value is known, so a send or read
+// code is read as the callback's only when the callback returned it.
 static void PrintFailure(ProbeState* st, LONG code, int from)
 {
+    const WaitRecord* w = &st->wait;
+    if ((from & (FROM_SEND | FROM_READ)) && !(w->endCalls && w->endResult == code))
+        from |= NOT_FROM_CALLBACK;
     if (code != 0 && code == st->explainedCode) {
         printf("    failed with code %ld (explained above)\n", code);
         return;
@@ -139,6 +155,7 @@ static LONG Open(ProbeState* st, const char* host, const char* service, bool bin
         sprintf(result, "-1, error code %ld", code);
         PrintCall(call, result, *ms);
         PrintFailure(st, code, FROM_OPEN);
+        NoteFailure(st, OpenFailureStatus(code));
         return -1;
     }
     sprintf(result, "socket %ld", s);
@@ -176,6 +193,8 @@ static bool Close(ProbeState* st, LONG s)
     sprintf(result, "%ld", closed);
     if (st->detail || closed != 0)
         PrintCall(call, result, ms);
+    if (closed != 0)
+        NoteFailure(st, PROBE_FAILED);
     if (closed == -1)
         printf("    the socket is closed, but releasing the socket library (WSACleanup) failed\n");
     else if (closed != 0)
@@ -199,8 +218,8 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
     const WaitRecord* w = &st->wait;
     if (w->timedOut) {
         printf("    no answer within %lu ms: the probe's callback closed the socket and ended the wait\n"
-               "    with %d (WSAETIMEDOUT, the server did not answer in time)\n",
-               timeoutMs, PROBE_TIMEOUT_END);
+               "    with %d (%s, the server did not answer in time)\n",
+               timeoutMs, PROBE_TIMEOUT_END, WinsockErrorName(PROBE_TIMEOUT_END));
         if (w->interruptSetAt >= 0)
             printf("    interruptRequest was set %.1f ms into the wait%s;\n    the server did not answer that either\n",
                    w->interruptSetAt, w->interruptSent ? " and the module sent the urgent byte \"B\"" : "");
@@ -212,8 +231,11 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
         printf("    ready at the first poll: no idle turn, the callback was not called\n");
         return;
     }
-    printf("    wait: callback phases 1, 2 x %ld, %s (%ld idle turns)\n", w->againCalls,
-           w->endCalls ? "0" : "no end call", w->firstCalls + w->againCalls);
+    char end[16] = "no end call";
+    if (w->endCalls)
+        sprintf(end, "%d", WAIT_PHASE_END);
+    printf("    wait: callback phases %d, %d x %ld, %s (%ld idle turns)\n", WAIT_PHASE_FIRST, WAIT_PHASE_AGAIN,
+           w->againCalls, end, w->firstCalls + w->againCalls);
     if (w->interruptSetAt >= 0) {
         volatile LONG* interrupt = ConnField(st, CONN_INTERRUPT_REQUEST);
         if (w->interruptSent || *interrupt == 0) {
@@ -254,11 +276,13 @@ static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
                 PrintFailure(st, code, FROM_SEND);
+            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
             return false;
         }
         if (n == 0) {
             printf("    the socket took nothing for %lu ms (_netsend returned 0 %ld times)\n", timeoutMs,
                    zeroResults + 1);
+            NoteFailure(st, PROBE_NO_ANSWER);
             return false;
         }
         sent += n;
@@ -288,10 +312,12 @@ static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD ti
         if (n < 0) {
             if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
                 PrintFailure(st, code, FROM_READ);
+            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
             break;
         }
         if (n == 0) {
             printf("    the server closed the connection\n");
+            NoteFailure(st, PROBE_FAILED);
             break;
         }
         if (st->detail) {
@@ -315,7 +341,7 @@ int CommandOpen(const ProbeOptions* o)
     static ProbeState st;
     if (!LoadModule(&st, o))
         return PROBE_NO_MODULE;
-    static double times[100000];
+    static double times[MAX_COUNT];
     DWORD answered = 0;
     for (DWORD i = 0; i < o->count; i++) {
         if (i > 0)
@@ -333,7 +359,7 @@ int CommandOpen(const ProbeOptions* o)
         PrintTimeSummary("_netopen", times, (int)answered);
     }
     EndModule(&st);
-    return answered == o->count ? PROBE_OK : PROBE_FAILED;
+    return st.status;
 }
 
 // Joins the words of TEXT with spaces; false when they do not fit.
@@ -382,13 +408,14 @@ int CommandSend(const ProbeOptions* o)
     LONG s = Open(&st, o->argv[0], o->argv[1], false, o->timeoutMs, &openMs);
     if (s == -1) {
         EndModule(&st);
-        return PROBE_FAILED;
+        return st.status;
     }
-    static double times[100000];
-    DWORD answered = 0;
-    bool ok = true;
-    for (DWORD i = 0; i < o->count && ok && !st.socketGone; i++) {
-        if (i > 0)
+    static double times[MAX_COUNT];
+    DWORD attempted = 0, answered = 0;
+    // A failed round trip leaves the connection unusable (closed by the
+    // server or, after a time-out, by the probe's callback): stop there.
+    for (bool ok = true; attempted < o->count && ok; attempted++) {
+        if (attempted > 0)
             Pause(o->intervalMs);
         double start = NowMs();
         ok = RoundTrip(&st, s, text, length, o->timeoutMs);
@@ -396,15 +423,21 @@ int CommandSend(const ProbeOptions* o)
         if (ok)
             times[answered++] = ms;
         if (!st.detail)
-            printf("round trip %lu: %s, %.2f ms\n", i + 1, ok ? "answered" : "failed", ms);
+            printf("round trip %lu: %s, %.2f ms\n", attempted + 1, ok ? "answered" : "failed", ms);
     }
     if (!st.detail) {
-        printf("%lu round trips of %ld bytes on one connection, %lu answered\n", o->count, length, answered);
+        printf("%lu round trip%s of %ld bytes on one connection, %lu answered\n", attempted,
+               attempted == 1 ? "" : "s", length, answered);
+        if (attempted < o->count)
+            printf("stopped after round trip %lu of %lu: %s\n", attempted, o->count,
+                   st.socketGone                     ? "the time-out closed the connection"
+                   : st.status == PROBE_NO_ANSWER    ? "the socket took nothing within the time-out"
+                                                     : "the server ended the exchange or a call failed");
         PrintTimeSummary("round trip", times, (int)answered);
     }
     if (o->interruptAfterMs >= 0 && !st.interruptDone)
         printf("    no wait lasted %ld ms: interruptRequest was never set\n", o->interruptAfterMs);
-    ok = Close(&st, s) && ok;
+    Close(&st, s);
     EndModule(&st);
-    return ok ? PROBE_OK : PROBE_FAILED;
+    return st.status;
 }

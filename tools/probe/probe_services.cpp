@@ -59,7 +59,7 @@ int CommandServices(const ProbeOptions* o)
                errorName ? errorName : "", error + NET_ERR_SERVICE);
         if (strspn(name, "0123456789") == strlen(name))
             printf("  a port number is not a service name: add a line \"NAME %s/tcp\" and use NAME\n", name);
-        status = PROBE_FAILED;
+        status = IsNameNotFound(error) ? PROBE_NO_NAME : PROBE_FAILED;
     }
     WSACleanup();
     return status;

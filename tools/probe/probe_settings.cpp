@@ -3,12 +3,13 @@
 // defaults and buffer sizes as the module, so the module itself is not
 // loaded and its message box is never shown.
 #include "probe.h"
+#include "wait/user_routine.h"
 #include <stdio.h>
 #include <string.h>
 
 static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
 static const char SECTION[] = RAVO_PROFILE_SECTION;
-enum { USER_NAME_SIZE = 50, LONG_TEXT_SIZE = 1024 };
+enum { LONG_TEXT_SIZE = 1024 };
 
 // "set to TEXT" or "not set" for a key, read as text so that a missing key
 // can be told from one set to its default.
@@ -36,56 +37,91 @@ static const char* BlockModeName(LONG mode)
     }
 }
 
-// Mode 3: tries the library and the routine as the module will, then lets
-// the library go again. Returns true when the routine would be used.
-static bool CheckUserRoutine(void)
-{
+// Block mode 3's library and routine, tried as the module will load them.
+struct UserRoutineTry {
     char dllName[USER_NAME_SIZE], funcName[USER_NAME_SIZE];
-    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", dllName, sizeof dllName, PROFILE_FILE);
-    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", funcName, sizeof funcName, PROFILE_FILE);
-    printf("mcUserDll:     \"%s\" (%s)\n", dllName, KeyState(RAVO_KEY_USER_DLL));
-    printf("mcUserFunc:    \"%s\" (%s)\n", funcName, KeyState(RAVO_KEY_USER_FUNC));
+    bool libraryLoads;
+    DWORD loadError;  // LoadLibrary's, when it does not load
+    char libraryPath[MAX_PATH];
+    bool routineFound;
+    DWORD lookupError;  // GetProcAddress's, when the routine is not found
+};
+
+// Reads mcUserDll and mcUserFunc as the module will, and tries the library
+// and the routine the same way; the library is let go again.
+static void TryUserRoutine(UserRoutineTry* t)
+{
+    memset(t, 0, sizeof *t);
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", t->dllName, sizeof t->dllName, PROFILE_FILE);
+    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", t->funcName, sizeof t->funcName, PROFILE_FILE);
+    // No "cannot find the file" box from the system while trying.
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE dll = LoadLibraryA(t->dllName);
+    t->loadError = GetLastError();
+    SetErrorMode(oldMode);
+    t->libraryLoads = (UINT_PTR)dll > 32;
+    if (!t->libraryLoads)
+        return;
+    GetModuleFileNameA(dll, t->libraryPath, sizeof t->libraryPath);
+    t->routineFound = GetProcAddress(dll, t->funcName) != NULL;
+    t->lookupError = GetLastError();
+    FreeLibrary(dll);
+}
+
+// Mode 3 in detail. Returns true when the routine would be used.
+static bool ShowUserRoutine(void)
+{
+    UserRoutineTry t;
+    TryUserRoutine(&t);
+    printf("mcUserDll:     \"%s\" (%s)\n", t.dllName, KeyState(RAVO_KEY_USER_DLL));
+    printf("mcUserFunc:    \"%s\" (%s)\n", t.funcName, KeyState(RAVO_KEY_USER_FUNC));
     char longer[LONG_TEXT_SIZE];
     GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", longer, sizeof longer, PROFILE_FILE);
     if (strlen(longer) >= USER_NAME_SIZE)
         printf("  note: mcUserDll is longer than %d characters; the module reads only \"%s\"\n",
-               USER_NAME_SIZE - 1, dllName);
+               USER_NAME_SIZE - 1, t.dllName);
     GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", longer, sizeof longer, PROFILE_FILE);
     if (strlen(longer) >= USER_NAME_SIZE)
         printf("  note: mcUserFunc is longer than %d characters; the module reads only \"%s\"\n",
-               USER_NAME_SIZE - 1, funcName);
+               USER_NAME_SIZE - 1, t.funcName);
 
-    // No "cannot find the file" box from the system while trying.
-    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE dll = LoadLibraryA(dllName);
-    DWORD loadError = GetLastError();
-    SetErrorMode(oldMode);
-    bool found = false;
-    if ((UINT_PTR)dll > 32) {
-        char path[MAX_PATH] = "";
-        GetModuleFileNameA(dll, path, sizeof path);
-        printf("  library:     loads (here: %s)\n", path);
-        found = GetProcAddress(dll, funcName) != NULL;
-        if (found)
-            printf("  routine:     %s is exported: each idle turn calls it\n", funcName);
+    if (t.libraryLoads) {
+        printf("  library:     loads (here: %s)\n", t.libraryPath);
+        if (t.routineFound)
+            printf("  routine:     %s is exported: each idle turn calls it\n", t.funcName);
         else
-            printf("  routine:     %s is NOT exported by %s (GetProcAddress error %lu)\n", funcName, dllName,
-                   GetLastError());
-        FreeLibrary(dll);
+            printf("  routine:     %s is NOT exported by %s (GetProcAddress error %lu)\n", t.funcName, t.dllName,
+                   t.lookupError);
     } else {
-        printf("  library:     does NOT load (LoadLibrary error %lu)\n", loadError);
+        printf("  library:     does NOT load (LoadLibrary error %lu)\n", t.loadError);
     }
     printf("  (a host searches its own folder first: run the probe from the host's folder\n"
            "   to see the library the host will find)\n");
-    if (!found) {
-        printf("result: on its first _netopen the module shows a message box, caption \"mcBlockMode Init\":\n"
-               "  \"Error loading function (%s) from dll (%s) - using default mcBlockMode\"\n"
-               "and waits until the user closes it; then it uses BLOCK_MODE_PUMP (mcBlockMode 0),\n"
-               "idle routine PumpOneMessage.%s\n",
-               funcName, dllName,
-               (UINT_PTR)dll > 32 ? " The library stays loaded and is never freed." : "");
+    if (!t.routineFound) {
+        printf("result: on its first _netopen the module shows a message box, caption \"" USER_ROUTINE_BOX_CAPTION "\":\n"
+               "  \"" USER_ROUTINE_BOX_FORMAT "\"\n"
+               "and waits until the user closes it (without a display no box appears); then it uses\n"
+               "BLOCK_MODE_PUMP (mcBlockMode %d), idle routine PumpOneMessage.%s\n",
+               t.funcName, t.dllName, BLOCK_MODE_PUMP, t.libraryLoads ? " The library stays loaded and is never freed." : "");
     }
-    return found;
+    return t.routineFound;
+}
+
+void WarnOfPumpFallback(void)
+{
+    if ((LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_BLOCK_MODE, 0, PROFILE_FILE) != BLOCK_MODE_USER)
+        return;
+    UserRoutineTry t;
+    TryUserRoutine(&t);
+    if (t.routineFound)
+        return;
+    // One line, also without a display, where the module's box cannot appear.
+    if (t.libraryLoads)
+        printf("warning: mcBlockMode %d falls back to pump mode: mcUserDll \"%s\" does not export mcUserFunc \"%s\""
+               " (see ravoprobe settings)\n", BLOCK_MODE_USER, t.dllName, t.funcName);
+    else
+        printf("warning: mcBlockMode %d falls back to pump mode: mcUserDll \"%s\" does not load, so neither does"
+               " mcUserFunc \"%s\" (see ravoprobe settings)\n", BLOCK_MODE_USER, t.dllName, t.funcName);
 }
 
 int CommandSettings(const ProbeOptions*)
@@ -111,14 +147,18 @@ int CommandSettings(const ProbeOptions*)
         printf("idle routine:  IdleNothing (returns at once; no message is dispatched while waiting)\n");
         return PROBE_OK;
     case BLOCK_MODE_QUIET2:
-        printf("idle routine:  IdleNothing2 (returns at once; behaves as mode 1)\n");
+        printf("idle routine:  IdleNothing2 (returns at once; behaves as mode %d)\n", BLOCK_MODE_QUIET);
         return PROBE_OK;
     case BLOCK_MODE_USER:
         printf("idle routine:  the user routine named by mcUserFunc in mcUserDll\n");
-        return CheckUserRoutine() ? PROBE_OK : PROBE_FAILED;
+        return ShowUserRoutine() ? PROBE_OK : PROBE_FAILED;
     default:
-        printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn)%s\n",
-               mode == 0 ? "" : "; every value but 1, 2 and 3 means pump mode");
+        if (mode == BLOCK_MODE_PUMP)
+            printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn)\n");
+        else
+            printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn);"
+                   " every value but %d, %d and %d means pump mode\n", BLOCK_MODE_QUIET, BLOCK_MODE_QUIET2,
+                   BLOCK_MODE_USER);
         return PROBE_OK;
     }
 }

@@ -1,4 +1,5 @@
-// ravoprobe's summary of repeated timings, as ping prints it.
+// ravoprobe's summary of repeated timings, as ping prints it. Every figure
+// is a nearest-rank percentile, so each one is a time actually measured.
 #include "probe.h"
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,13 +10,18 @@ static int CompareTimes(const void* a, const void* b)
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
+// The value at rank ceil(percent / 100 * n) of n sorted times (at least rank 1).
+static double NearestRank(const double* sorted, int n, int percent)
+{
+    int rank = (percent * n + 99) / 100;
+    return sorted[(rank < 1 ? 1 : rank) - 1];
+}
+
 void PrintTimeSummary(const char* what, double* ms, int n)
 {
     if (n <= 0)
         return;
     qsort(ms, n, sizeof *ms, CompareTimes);
-    double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
-    int rank95 = (95 * n + 99) / 100;  // nearest rank: the smallest covering 95 %
-    printf("%s min / median / 95th percentile / max = %.2f / %.2f / %.2f / %.2f ms\n", what, ms[0], median,
-           ms[rank95 - 1], ms[n - 1]);
+    printf("%s min / median / 95th percentile / max = %.2f / %.2f / %.2f / %.2f ms (nearest rank)\n", what,
+           NearestRank(ms, n, 0), NearestRank(ms, n, 50), NearestRank(ms, n, 95), NearestRank(ms, n, 100));
 }

@@ -18,12 +18,29 @@ enum {
     OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
 };
 
-// The largest values accepted: beyond them a number is refused, not capped.
+// The largest values accepted: beyond them a number is refused, not capped
+// (MAX_COUNT: probe.h).
 enum {
     MAX_TIMEOUT_MS = 86400000,  // one day
     MAX_SECONDS = 86400,
-    MAX_COUNT = 100000,
 };
+
+// The exit statuses of open and send, which use them all (see probe.h).
+#define EXIT_STATUS_TABLE                                                          \
+    "Exit status:\n"                                                               \
+    "  0  answered\n"                                                              \
+    "  1  the server refused or ended the exchange, or another call failed\n"      \
+    "  2  bad usage\n"                                                             \
+    "  3  the module is missing or cannot be loaded\n"                             \
+    "  4  a name did not resolve (host or service)\n"                              \
+    "  5  no answer within --timeout (a silent server, or a connect that hangs)\n"
+
+// How --count summarises the times.
+#define STATISTICS_TEXT                                                                 \
+    "The summary is min / median / 95th percentile / max, each by nearest rank:\n"      \
+    "of the n times sorted, the p-th percentile is the one at rank ceil(p/100 x n),\n"  \
+    "so the median is the one at rank ceil(n/2) (with an even count the lower\n"        \
+    "middle one, never a mean of two): every figure is a time that was measured.\n"
 
 struct Command {
     const char* name;
@@ -38,14 +55,16 @@ static const Command COMMANDS[] = {
     {"settings", CommandSettings, 0, 0, 0, "ravoprobe settings",
      "Shows the settings the module will read on its first _netopen: the profile\n"
      "file (quorvane.ini in the Windows directory), mcHook, mcBlockMode with its\n"
-     "name and idle routine, and for mode 3 whether mcUserDll loads and exports\n"
+     "name and idle routine, and for mode " NUMBER_TEXT(BLOCK_MODE_USER) " whether mcUserDll loads and exports\n"
      "mcUserFunc (tried here, then unloaded). Reads the profile itself, so the\n"
-     "module's message box is never shown. Exit status 0; 1 when mode 3 would\n"
+     "module's message box is never shown. Exit status 0; 1 when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
      "fail and fall back to pump mode; 2 bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
-     "(150 start-up or readiness poll, 300 service look-up, 450 host look-up,\n"
-     "600 socket creation, 750 non-blocking switch, 900 socket option; none for\n"
+     "(" NUMBER_TEXT(NET_ERR_STARTUP) " start-up or readiness poll, " NUMBER_TEXT(NET_ERR_SERVICE)
+     " service look-up, " NUMBER_TEXT(NET_ERR_HOST) " host look-up,\n"
+     NUMBER_TEXT(NET_ERR_SOCKET) " socket creation, " NUMBER_TEXT(NET_ERR_NONBLOCK) " non-blocking switch, "
+     NUMBER_TEXT(NET_ERR_SOCKOPT) " socket option; none for\n"
      "connect, bind, send, recv and closesocket), the WinSock error's name and\n"
      "meaning, and every other way the number can be read, most likely first.\n"
      "CODE is decimal (or 0x hexadecimal) and must fit 32 bits. Exit status 0, or\n"
@@ -54,29 +73,37 @@ static const Command COMMANDS[] = {
      "Opens a connection with _netopen as a host does (SERVICE is a name from the\n"
      "services file, never a port number), shows the socket and the time the call\n"
      "took, then closes it with _netclose. --bind binds instead of connecting\n"
-     "(mode 2). A failure is explained code by code. --timeout MS (default 3000)\n"
-     "bounds the call: connect blocks inside the socket library. --count N opens\n"
-     "and closes N times, --interval MS apart (default 1000), and prints min /\n"
-     "median / 95th percentile / max of the _netopen times. --quiet prints nothing:\n"
-     "the exit status answers (like pg_isready).\n"
-     "Exit status 0 every open answered, 1 an open failed, 2 bad usage, 3 the\n"
-     "module cannot be loaded.\n"},
+     "(mode " NUMBER_TEXT(NET_OPEN_BIND) "). A failure is explained code by code. --timeout MS (default 3000)\n"
+     "bounds the call. The module connects in blocking mode, where no callback\n"
+     "runs, so a connect that hangs (nothing answers the address) cannot be ended:\n"
+     "MS + " NUMBER_TEXT(WATCHDOG_GRACE_MS) " ms after the call began, the probe names the address and port and\n"
+     "ends itself with exit status 5. --count N opens and closes N times,\n"
+     "--interval MS apart (default 1000), and summarises the _netopen times.\n"
+     STATISTICS_TEXT
+     "--quiet prints nothing: the exit status answers (like pg_isready).\n"
+     EXIT_STATUS_TABLE
+     "With --count, the first failed open's status answers for the run.\n"},
     {"send", CommandSend, OPT_DLL | OPT_TIMEOUT | OPT_INTERRUPT | OPT_COUNT, 3, -1,
      "ravoprobe send HOST SERVICE TEXT... [--interrupt-after MS] [--count N [--interval MS]] [--quiet]\n"
      "                 [--dll PATH] [--timeout MS]",
      "Opens a connection, sends the words of TEXT joined by spaces with _netsend,\n"
      "reads back with _netread until as many bytes came back as were sent, the\n"
      "server closes, or --timeout MS (default 3000) passes, and closes. Shows each\n"
-     "call's result and time and the wait-callback phases seen (1 first idle turn,\n"
-     "2 later turns, 0 end of the wait). --interrupt-after MS sets interruptRequest\n"
+     "call's result and time and the wait-callback phases seen (" NUMBER_TEXT(WAIT_PHASE_FIRST) " first idle turn,\n"
+     NUMBER_TEXT(WAIT_PHASE_AGAIN) " later turns, " NUMBER_TEXT(WAIT_PHASE_END) " end of the wait). --interrupt-after MS sets interruptRequest\n"
      "once a wait has lasted MS, so the module sends the urgent byte \"B\".\n"
      "The module's wait has no time limit: after the time-out the probe's callback\n"
-     "closes the socket, so the wait ends with 10060 (WSAETIMEDOUT), and releases\n"
-     "the socket library with WSACleanup instead of _netclose. --count N makes N\n"
-     "round trips on the one connection, --interval MS apart (default 1000), with\n"
-     "min / median / 95th percentile / max. --quiet prints nothing.\n"
-     "Exit status 0 every answer came back whole, 1 a call failed or an answer was\n"
-     "short, 2 bad usage, 3 the module cannot be loaded.\n"},
+     "closes the socket, so the wait ends with WSAETIMEDOUT, and releases the\n"
+     "socket library with WSACleanup instead of _netclose. A connect that hangs\n"
+     "ends the probe as in open. --count N makes up to N round trips on the one\n"
+     "connection, --interval MS apart (default 1000), and stops at the first that\n"
+     "fails (after a time-out the connection is gone); it reports how many were\n"
+     "made and summarises their times.\n"
+     STATISTICS_TEXT
+     "--quiet prints nothing.\n"
+     EXIT_STATUS_TABLE
+     "An answer that came back whole counts as answered; one cut short by the\n"
+     "server's close is status 1.\n"},
     {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
      "ravoprobe echo-server SERVICE [--seconds N] [--once] [--delay MS]",
      "A loopback echo peer on 127.0.0.1 at SERVICE's port (from the services file),\n"
@@ -96,8 +123,8 @@ static const Command COMMANDS[] = {
      "Shows the services file the module's look-ups read (under Windows and under\n"
      "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"
      "resolved to its port as _netopen resolves it (getservbyname, \"tcp\").\n"
-     "Exit status 0; 1 when NAME has no tcp entry or the file cannot be read;\n"
-     "2 bad usage.\n"},
+     "Exit status 0; 1 when the file cannot be read; 2 bad usage; 4 when NAME has\n"
+     "no tcp entry (as open and send do for an unknown service).\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -134,8 +161,8 @@ static void PrintUsage(FILE* out)
     for (int i = 0; i < COMMAND_COUNT; i++)
         fprintf(out, "  %s\n", COMMANDS[i].usage);
     fprintf(out, "ravowsok.dll is loaded from ravoprobe's folder unless --dll PATH names it.\n"
-                 "Exit status: 0 success (answered), 1 the operation failed, 2 bad usage,\n"
-                 "3 the module is missing or cannot be loaded.\n");
+                 EXIT_STATUS_TABLE
+                 "(settings and version give 1 for a fault they find; each command's --help tells.)\n");
 }
 
 // A whole decimal number from low to high; anything else is refused.

@@ -1,0 +1,19 @@
+// ravoprobe's exit statuses for what the module reported: a script tells a
+// name that is wrong (4) and a server that never answered (5) from the
+// other failures (1).
+#include "probe.h"
+
+bool IsNameNotFound(LONG error)
+{
+    return error >= WSAHOST_NOT_FOUND && error <= WSANO_DATA;
+}
+
+int OpenFailureStatus(LONG code)
+{
+    if (IsNameNotFound(code - NET_ERR_SERVICE) || IsNameNotFound(code - NET_ERR_HOST))
+        return PROBE_NO_NAME;
+    // The socket library's own connect time-out: nothing answered the address.
+    if (code == WSAETIMEDOUT)
+        return PROBE_NO_ANSWER;
+    return PROBE_FAILED;
+}
