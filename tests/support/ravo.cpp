@@ -16,12 +16,20 @@ bool ViaTrace(void)
     return viaTrace;
 }
 
+static void DropTraceSection(void)
+{
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
+}
+
 // In the trace run the profile names the trace file (by default the
-// program's path + ".trace", begun afresh), whatever a case wrote.
+// program's path + ".trace", begun afresh), whatever a case wrote; the
+// section goes when the program ends.
 static void KeepTraceSection(void)
 {
     if (!ViaTrace())
         return;
+    static int dropAtExit = atexit(DropTraceSection);
+    (void)dropAtExit;
     if (!tracePath[0]) {
         GetModuleFileNameA(NULL, tracePath, MAX_PATH - 6);
         DeleteFileA(strcat(tracePath, ".trace"));
