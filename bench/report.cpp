@@ -120,7 +120,7 @@ void PrintReport(const Results* r)
 
     printf("Markdown for the README:\n\n");
     printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets; "
-           "ratios are of time per unit of work, round by round (above 1: the module is slower).\n\n",
+           "ratios are of time per unit of work, round by round (above 1: the first one named is slower).\n\n",
            date, wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
     printf("| Figure | module | hand loop | plain WinSock | through ravotrace.dll | module / hand loop | "
            "module / plain | ravotrace / module |\n");
