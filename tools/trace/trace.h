@@ -12,9 +12,9 @@ struct DropIn {
     HINSTANCE self;
     LONGLONG loadedAt;  // performance counter when the drop-in was attached
     double msPerTick;
-    DWORD frameSlot;         // TLS slot of the thread's innermost traced call
+    DWORD frameSlot;    // TLS slot of the thread's innermost traced call
     CRITICAL_SECTION startLock;
-    volatile LONG started;
+    volatile LONG started;  // the real module is loaded and the trace open
 };
 extern DropIn dropIn;
 
@@ -70,13 +70,13 @@ struct WaitWatch {
     WaitWatch* outer;  // the call this one is nested in, on this thread
     volatile LONG* record;
     RavoWaitCallback hostCallback;  // 0: the host has none, its field is left alone
-    bool watching;
-    bool replacedByHost;     // the host put another value in the field during the call
-    LONG calls[3];           // by phase: end, first, again
-    LONG leftToModule;       // turns the host's callback answered 0
+    bool watching;          // our callback stands in the record
+    bool replacedByHost;    // the host put another value in the field during the call
+    LONG calls[3];          // by phase: end, first, again
+    LONG leftToModule;      // turns the host's callback answered 0
     LONG endAnswer;
-    LONG interruptPending;   // interruptRequest was non-zero at the last look
-    bool urgentTaken;        // the module took the request for the urgent byte
+    LONG interruptPending;  // interruptRequest was non-zero at the last look
+    bool urgentTaken;       // the module took the request for the urgent byte
 };
 void BeginWatch(WaitWatch* w, void* record);
 void EndWatch(WaitWatch* w);

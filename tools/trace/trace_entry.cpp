@@ -4,9 +4,10 @@
 DropIn dropIn;
 
 // Entry routine. At attach only what is safe under the loader lock: the
-// clock, the TLS slot and the start lock. The real module is freed when the
-// drop-in is unloaded by FreeLibrary (not at process exit, when the loader
-// takes every module down itself), so that a fresh load starts afresh.
+// clock, the TLS slot and the start lock. When the drop-in is unloaded by
+// FreeLibrary it frees the real module and closes the trace, so that a fresh
+// load starts afresh; at process exit the system takes all of it down, and
+// other threads may have died holding the locks, so nothing is touched.
 extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOID atExit)
 {
     if (reason == DLL_PROCESS_ATTACH) {
@@ -18,9 +19,8 @@ extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOI
         dropIn.msPerTick = 1000.0 / (double)frequency.QuadPart;
         dropIn.frameSlot = TlsAlloc();
         InitializeCriticalSection(&dropIn.startLock);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        if (!atExit)
-            FreeRealModule();
+    } else if (reason == DLL_PROCESS_DETACH && !atExit) {
+        FreeRealModule();
         CloseTraceFile();
         if (dropIn.frameSlot != TLS_OUT_OF_INDEXES)
             TlsFree(dropIn.frameSlot);
