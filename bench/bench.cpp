@@ -1,12 +1,13 @@
 // ravobench: round trips and bulk transfer through ravowsok.dll, against a
 // hand-written loop that makes the module's own platform calls (the floor
-// of this design) and against plain blocking WinSock, in one run.
+// of this design), against plain blocking WinSock, and through the tracing
+// drop-in ravotrace.dll with tracing off (its cost to a host), in one run.
 //
 //   ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--quick]
 //
 // The contenders take turns in short slices of each round, and the one that
 // starts a slice rotates, so that the machine's drift and any advantage of
-// going first or last fall on all three alike. The first round warms up and
+// going first or last fall on all of them alike. The first round warms up and
 // is not counted. No figure is judged here: the program fails only when bytes
 // come back changed or a call fails.
 #include "bench.h"
@@ -114,7 +115,7 @@ static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* 
 // A round is cut into slices, and the contenders take turns share by share
 // (a slice of the round trips of each size, and every other slice a piece of
 // the bulk transfer): the machine's drift and the other load on it then fall
-// on all three alike, even within a round.
+// on all contenders alike, even within a round.
 static bool RunRounds(Results* r)
 {
     int rotation[WORKLOAD_COUNT] = {0, 1, 2};
@@ -156,6 +157,14 @@ static int RunBench(const Options* o)
         return 2;
     }
     SetUpHandLoop(r->blockMode);
+    char traceFile[MAX_PATH];
+    GetPrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, "", traceFile, sizeof traceFile,
+                             RAVO_PROFILE_FILE);
+    if (traceFile[0]) {
+        printf("quorvane.ini sets [%s] %s=%s: the drop-in is measured with tracing off; remove it\n",
+               RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, traceFile);
+        return 2;
+    }
 
     struct servent* entry = getservbyname(o->service, "tcp");
     if (!entry) {

@@ -37,7 +37,9 @@ bool StartPeerProcess(u_short port);
 void StopPeerProcess(void);
 
 // --- The contenders ------------------------------------------------------
-enum Contender { MODULE, HAND_LOOP, PLAIN, CONTENDER_COUNT };
+// VIA_TRACE: the module's exports through the tracing drop-in
+// (build/viatrace), tracing off: what the drop-in costs a host left in place.
+enum Contender { MODULE, HAND_LOOP, PLAIN, VIA_TRACE, CONTENDER_COUNT };
 extern const char* const contenderName[CONTENDER_COUNT];
 
 // One connection of one contender.
@@ -48,7 +50,8 @@ struct Link {
     unsigned long long streamed; // bulk bytes sent so far (pattern offset)
 };
 
-// Loads ravowsok.dll from beside this program; false with a message.
+// Loads ravowsok.dll from beside this program, and the drop-in with the
+// module behind it from build/viatrace; false with a message.
 bool LoadModule(void);
 void UnloadModule(void);
 // Opens a connection to the service (module) or to 127.0.0.1:port.

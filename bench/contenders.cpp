@@ -1,5 +1,6 @@
-// The three contenders' connections and their one send and one receive:
-// the module's exports, the hand-written floor, and plain blocking calls.
+// The contenders' connections and their one send and one receive: the
+// module's exports (alone, or through the tracing drop-in), the hand-written
+// floor, and plain blocking calls.
 #include "bench.h"
 #include "buildpath.h"
 #include "exports.h"
@@ -7,41 +8,61 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain"};
+const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain", "ravotrace"};
 
-static HMODULE module;
-static RavoExports ravo;
+static HMODULE module, dropIn;
+static RavoExports ravo, traced;
+
+// Loads one library as a host does and resolves the module's exports.
+static HMODULE LoadExports(const char* path, RavoExports* x)
+{
+    HMODULE dll = LoadLibraryA(path);
+    if (!dll) {
+        printf("LoadLibrary(%s) failed: error %lu\n", path, GetLastError());
+        return NULL;
+    }
+    char problem[512];
+    if (ResolveRavoExports(dll, x, problem, sizeof problem) != 0) {
+        printf("%s: %s", path, problem);
+        return NULL;
+    }
+    return dll;
+}
 
 bool LoadModule(void)
 {
-    const char* path = BuildPath("ravowsok.dll");
-    module = LoadLibraryA(path);
-    if (!module) {
-        printf("LoadLibrary(%s) failed: error %lu\n", path, GetLastError());
+    module = LoadExports(BuildPath("ravowsok.dll"), &ravo);
+    dropIn = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &traced);
+    // Two libraries named ravowsok.dll, from two folders: both must be in.
+    if (module && dropIn && (dropIn == module || traced.nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
+        printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    char problem[512];
-    if (ResolveRavoExports(module, &ravo, problem, sizeof problem) != 0) {
-        printf("%s: %s", path, problem);
-        return false;
-    }
-    return true;
+    return module && dropIn;
 }
 
 void UnloadModule(void)
 {
+    if (dropIn)
+        FreeLibrary(dropIn);
     if (module)
         FreeLibrary(module);
-    module = NULL;
+    module = dropIn = NULL;
+}
+
+// The exports a module contender calls.
+static const RavoExports* ExportsOf(const Link* link)
+{
+    return link->who == VIA_TRACE ? &traced : &ravo;
 }
 
 bool OpenLink(Link* link, Contender who, const char* service, u_short port)
 {
     memset(link, 0, sizeof *link);
     link->who = who;
-    if (who == MODULE) {
+    if (who == MODULE || who == VIA_TRACE) {
         LONG error = 0;
-        LONG s = ravo.netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
+        LONG s = ExportsOf(link)->netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
         if (s == -1) {
             printf("_netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", service, error);
             return false;
@@ -71,8 +92,8 @@ void CloseLink(Link* link)
 {
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
-    if (link->who == MODULE)
-        ravo.netclose((LONG)link->s, 0);
+    if (link->who == MODULE || link->who == VIA_TRACE)
+        ExportsOf(link)->netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
     link->s = INVALID_SOCKET;
@@ -82,9 +103,10 @@ int SendSome(Link* link, const char* data, int length, int* error)
 {
     *error = 0;
     switch (link->who) {
-    case MODULE: {
+    case MODULE:
+    case VIA_TRACE: {
         LONG code = 0;
-        LONG sent = ravo.netsend((LONG)link->s, data, length, &code, link->host);
+        LONG sent = ExportsOf(link)->netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
@@ -115,9 +137,10 @@ int ReadSome(Link* link, char* buffer, int size, int* error)
 {
     *error = 0;
     switch (link->who) {
-    case MODULE: {
+    case MODULE:
+    case VIA_TRACE: {
         LONG code = 0;
-        LONG got = ravo.netread((LONG)link->s, buffer, size, &code, link->host);
+        LONG got = ExportsOf(link)->netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }

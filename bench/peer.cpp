@@ -7,7 +7,7 @@
 // thread inside the client would also share the client's process-wide Wine
 // state (its heap, its socket and handle tables and their locks), and so
 // would slow or be slowed by the very loop being measured. A separate process is what a real server is, and it
-// treats the three contenders alike: each waits for the same peer code.
+// treats the contenders alike: each waits for the same peer code.
 #include "bench.h"
 #include "sendall.h"
 #include <stdio.h>

@@ -102,6 +102,15 @@
 #define RAVO_KEY_USER_DLL "mcUserDll"
 #define RAVO_KEY_USER_FUNC "mcUserFunc"
 
+/* The tracing drop-in, ravotrace.dll installed as ravowsok.dll, reads section
+ * "Trace" of the same profile file: File names the trace file (none: nothing
+ * is traced), Data=1 adds the bytes of every send and read. It loads the
+ * module itself from its own folder, renamed to RAVO_TRACE_REAL_MODULE. */
+#define RAVO_TRACE_SECTION "Trace"
+#define RAVO_KEY_TRACE_FILE "File"
+#define RAVO_KEY_TRACE_DATA "Data"
+#define RAVO_TRACE_REAL_MODULE "ravowsok-real.dll"
+
 #ifndef RC_INVOKED
 
 #ifdef __cplusplus

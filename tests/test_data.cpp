@@ -153,6 +153,73 @@ TEST_CASE(failing_release_gives_minus_one_after_the_socket_was_closed)
     CloseSession(&t);
 }
 
+// --- Through the tracing drop-in --------------------------------------------
+
+static Session* traced;
+
+// Asks for the urgent byte on the first idle turn, for the reply on the next.
+static LONG __stdcall UrgentThenReply(LONG phase)
+{
+    if (phase == WAIT_PHASE_FIRST)
+        SetConnField(&traced->conn, CONN_INTERRUPT_REQUEST, 1);
+    else if (phase == WAIT_PHASE_AGAIN)
+        SetEvent(traced->peer.go);
+    return phase != WAIT_PHASE_END;
+}
+
+// Through the drop-in, tracing into traceFile: a send, a read that waits, a
+// failing read and the close. Returns the socket.
+static LONG TracedSession(const char* traceFile)
+{
+    bool wasViaTrace = UseTrace(true, traceFile);
+    DeleteFileA(traceFile);
+    Session t;
+    traced = &t;
+    LONG s = OpenSession(&t, SERVICE, PEER_REPLY_ON_EVENT, "pong") ? t.s : -1;
+    if (s != -1) {
+        CallOutcome o = SendOnSession(&t, "ping!", 5);
+        CHECK(o.result == 5 && o.error == 0, "send: expected 5 and error 0, seen %ld and %ld", o.result, o.error);
+        SetConnCallback(&t.conn, UrgentThenReply);
+        char got[16];
+        o = ReadOnSession(&t, got, 2);  // "ng" stays readable for the failing read
+        CHECK(o.result == 2 && o.error == 0 && WaitPeerUrgent(&t.peer, 1, PEER_MS),
+              "read: expected 2 and error 0 after the urgent byte, seen %ld and %ld", o.result, o.error);
+        CHECK_EQ((LONG)UrgentThenReply, ConnField(&t.conn, CONN_WAIT_CALLBACK), "the host's callback after the read");
+        InjectFailure("recv", 1, SOCKET_ERROR, WSAECONNRESET);
+        o = ReadOnSession(&t, got, sizeof got);
+        CHECK(o.result == -1 && o.error == WSAECONNRESET && GetLastError() == WSAECONNRESET,
+              "failing read: expected -1, code and last error 10054, seen %ld and %ld", o.result, o.error);
+        CloseSession(&t);
+    }
+    UseTrace(wasViaTrace, NULL);
+    return s;
+}
+
+TEST_CASE(trace_has_a_line_per_call_with_its_code_time_wait_and_bytes)
+{
+    std::string path = BuildPath("test_data-check.trace"), text;
+    std::string n = std::to_string(TracedSession(path.c_str()));
+    ReadWholeFile(path.c_str(), &text);
+    const std::string pieces[] = {
+        "_netopen(\"127.0.0.1\", \"ravotest3\", mode 0) = " + n + ", ",
+        "_netsend(" + n + ", 5 bytes) = 5, code 0, ", " ms, wait: no callback\r\n\n\rDUMP _netsend @ ",
+        "000: 70 69 6e 67 21    ", "_netread(" + n + ", 2 bytes) = 2, code 0, ", " turns (first 1, again ",
+        ", 0 left to the module), end 1 -> 0, urgent byte sent\r\n\n\rDUMP _netread @ ", "000: 70 6f    ",
+        "_netread(" + n + ", 16 bytes) = -1, code 10054 WSAECONNRESET, ", "_netclose(" + n + ") = 0, "};
+    for (const std::string& piece : pieces)
+        CHECK(text.find(piece) != std::string::npos, "the trace lacks \"%s\":\n%s", piece.c_str(), text.c_str());
+    int lines = 0;
+    for (size_t at = 0; (at = text.find(" tid ", at)) != std::string::npos; at++)
+        lines++;
+    CHECK_EQ(6, lines, "lines: the start, _netopen, _netsend, two _netread, _netclose");
+}
+
+// A folder as the trace file: nothing is traced, nothing changes.
+TEST_CASE(unusable_trace_file_leaves_every_result_as_it_is)
+{
+    CHECK(TracedSession(BuildPath("viatrace")) > 0, "no session");
+}
+
 int main(int argc, char** argv)
 {
     return RunAllTests(argc, argv);

@@ -258,7 +258,7 @@ TEST_CASE(callback_returning_zero_gets_the_hooks_only_on_the_turns_it_leaves_to_
     CHECK(o.result == 4 && o.error == 0, "send: expected 4 and error 0, seen %ld and %ld", o.result, o.error);
     CHECK_EQ(6, sc.calls, "callback calls (5 turns and the end)");
     CHECK_EQ(0, sc.callsWithHooks, "callback calls made with the hooks installed");
-    CHECK_EQ(3, CheckHookPairs(t.r.dll), "hook installs (turns 1, 2 and 4)");
+    CHECK_EQ(3, CheckHookPairs(t.r.module), "hook installs (turns 1, 2 and 4)");
     CHECK_EQ(3, CallCount("PeekMessageA"), "idle turns run by the module");
     // Each install sits inside one of the turns whose callback returned 0.
     for (int n = 1; n <= CallCount("SetWindowsHookExA") / 2; n++) {
@@ -375,7 +375,7 @@ TEST_CASE(callback_cleared_during_the_wait_gets_no_end_call_and_the_poll_result_
     CHECK_EQ(0, CallCount("send"), "sends after a failed poll");
     // Once the host has left, the module runs its own idle turns.
     CHECK_EQ(1, CallCount("PeekMessageA"), "idle turns run by the module (turn 3)");
-    CheckHookPairs(t.r.dll);
+    CheckHookPairs(t.r.module);
     End(&t);
 }
 
@@ -406,7 +406,7 @@ TEST_CASE(ready_socket_send_makes_one_poll_and_one_send_after_looking_up_the_hoo
           CallLogText());
     const CallRecord* kybd = CallAt(0);
     const CallRecord* mouse = CallAt(1);
-    CHECK(kybd && mouse && kybd->arg[0] == (LONG)t.r.dll && mouse->arg[0] == (LONG)t.r.dll &&
+    CHECK(kybd && mouse && kybd->arg[0] == (LONG)t.r.module && mouse->arg[0] == (LONG)t.r.module &&
               strcmp((const char*)kybd->arg[1], "KybdBlockProc") == 0 &&
               strcmp((const char*)mouse->arg[1], "MouseBlockProc") == 0,
           "hook procedures not looked up by name in the module itself");
@@ -639,7 +639,7 @@ static void CheckQuietMode(const char* profile)
     CHECK(o.result == 1, "%s: send expected 1, seen %ld (error %ld)", profile, o.result, o.error);
     CHECK_EQ(0, CallCount("PeekMessageA"), profile);
     CHECK_EQ(0, messagesDispatched, "messages dispatched during a quiet wait");
-    CHECK_EQ(1, CheckHookPairs(t.r.dll), "hook installs without a callback");
+    CHECK_EQ(1, CheckHookPairs(t.r.module), "hook installs without a callback");
     CHECK_EQ(3, DrainTestMessages(), "messages still queued after the wait");
     DestroyWindow(hwnd);
     End(&t);
@@ -682,7 +682,7 @@ TEST_CASE(pump_mode_dispatches_one_message_a_turn_with_the_hooks_installed)
               CallLogText());
     }
     // Without a callback the hooks go on at the first turn and off at the end.
-    CHECK_EQ(1, CheckHookPairs(t.r.dll), "hook installs");
+    CHECK_EQ(1, CheckHookPairs(t.r.module), "hook installs");
     CHECK(CallIndex("SetWindowsHookExA", 2) < CallIndex("PeekMessageA", 1) &&
               CallIndex("UnhookWindowsHookEx", 1) > CallIndex("select", 4),
           "hooks not around the idle turns: %s", CallLogText());
@@ -773,7 +773,7 @@ TEST_CASE(user_idle_routine_runs_only_on_the_turns_the_callback_leaves_to_the_mo
     CHECK_EQ(2, idle.calls(), "idle routine calls on the turns whose callback returned 0");
     CHECK_EQ(2, idle.callsWithHooks(), "idle routine calls with the hooks installed");
     CHECK_EQ(0, sc.callsWithHooks, "callback calls made with the hooks installed");
-    CHECK_EQ(2, CheckHookPairs(t.r.dll), "hook installs");
+    CHECK_EQ(2, CheckHookPairs(t.r.module), "hook installs");
     idle.reset(NULL);
     End(&t);
 }

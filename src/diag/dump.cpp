@@ -12,7 +12,8 @@ DUMP_KEEP LONG dumpCounter = 0;
 DUMP_KEEP BOOL dumpHeaderSuppressed = FALSE;
 DUMP_KEEP char dumpBuffer[DUMP_BUFFER_SIZE];
 
-static const char traceName[] = "ravodump";
+static const char defaultTraceName[] = "ravodump";
+const char* dumpFileName;
 static const char twelveBlanks[] = "            ";
 enum { MAX_BLANK = sizeof(twelveBlanks) - 1 };
 
@@ -40,7 +41,7 @@ static const char* const kindLabels[] = {
 // not exist or cannot be written; OF_WRITE never creates it.
 static HFILE OpenTrace(void)
 {
-    HFILE file = _lopen(traceName, OF_WRITE);
+    HFILE file = _lopen(dumpFileName ? dumpFileName : defaultTraceName, OF_WRITE);
     if (file != HFILE_ERROR)
         _llseek(file, 0, FILE_END);
     return file;

@@ -26,6 +26,10 @@ extern "C" {
 extern LONG dumpCounter;           // label of the next row or block
 extern BOOL dumpHeaderSuppressed;  // next DUMP_ROWS writes no header
 extern char dumpBuffer[DUMP_BUFFER_SIZE];
+// The trace file the writer appends to; NULL, as the module leaves it, is
+// "ravodump" in the current directory. A program that builds the writer in
+// may point it at a file of its own before its first dump.
+extern const char* dumpFileName;
 
 // Sets dumpCounter to value; suppresses the next DUMP_ROWS header when text
 // is a non-empty text. Returns nothing and writes nothing.

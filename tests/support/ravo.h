@@ -8,13 +8,23 @@
 #include "exports.h"
 
 struct Ravo : RavoExports {
-    HMODULE dll;
+    HMODULE dll;     // what the host loaded
+    HMODULE module;  // the module itself: dll, or the one behind the drop-in
 };
 
 // Loads build/ravowsok.dll anew (its state starts zeroed), resolves every
-// export by name and intercepts its imports (see intercept.h). Returns false
-// with a message when the module or an export is missing.
+// export by name and intercepts the module's imports (see intercept.h).
+// Returns false with a message when the module or an export is missing.
 bool LoadRavo(Ravo* r);
+
+// The trace run (CTest label "trace", RAVO_VIA_TRACE=1): LoadRavo loads the
+// drop-in build/viatrace/ravowsok.dll in front of the module, and the profile
+// keeps tracing on (Data=1) into the program's path + ".trace".
+bool ViaTrace(void);
+// Through the drop-in or not from now on, tracing into traceFile (NULL: the
+// default); returns whether it was.
+bool UseTrace(bool on, const char* traceFile);
+const char* RavoPath(void);  // the module, or the drop-in
 
 // Unloads the module completely so that the next LoadRavo starts afresh.
 void UnloadRavo(Ravo* r);
@@ -35,6 +45,7 @@ void SetConnCallback(TestConn* conn, RavoWaitCallback callback);
 bool ConnPatternKept(const TestConn* conn);
 
 // Writes "quorvane.ini" in the Windows directory with the given lines of
-// section [Environment] (NULL: remove the file). Returns its path.
+// section [Environment] (NULL: remove the file; in the trace run, keep only
+// section [Trace]). Returns its path.
 const char* WriteProfile(const char* environmentLines);
 void RemoveProfile(void);

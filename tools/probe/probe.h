@@ -46,6 +46,8 @@ int CommandSend(const ProbeOptions* o);
 int CommandEchoServer(const ProbeOptions* o);
 int CommandVersion(const ProbeOptions* o);
 int CommandServices(const ProbeOptions* o);
+// settings: the [Trace] section of the tracing drop-in (probe_trace.cpp).
+void PrintTraceSettings(void);
 
 // Which export reported a code; narrows the readings of ExplainCode.
 enum {

@@ -133,6 +133,7 @@ int CommandSettings(const ProbeOptions*)
     DWORD attributes = GetFileAttributesA(path);
     printf("profile file:  %s (%s)\n", path,
            attributes == INVALID_FILE_ATTRIBUTES ? "missing: every setting takes its default" : "present");
+    PrintTraceSettings();
     printf("section:       [%s]; read once, by the first _netopen after the module is loaded\n", SECTION);
 
     LONG hook = (LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_HOOK, 0, PROFILE_FILE);

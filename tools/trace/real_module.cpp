@@ -1,0 +1,120 @@
+// The real module, ravowsok-real.dll, loaded from the drop-in's own folder
+// by full path: never through the search path, which could find the drop-in
+// itself or another copy.
+#include "trace.h"
+#include <stddef.h>
+
+const RavoExports* realModule;
+char realModulePath[MAX_PATH];
+char realModuleProblem[160];
+static HMODULE realHandle;
+static RavoExports loaded;
+
+// --- Stand-ins for a module that cannot be used -----------------------------
+// Every call fails as if the network subsystem were not ready: _netopen with
+// the start-up stage's code, the data calls with the same code (which also
+// reads as a poll failure), _netclose with the bare error. The rest answer
+// as the module would.
+static const LONG NOT_READY = NET_ERR_STARTUP + WSASYSNOTREADY;
+
+static long __stdcall MissingOpen(const char*, const char*, long, long, long* errorCode, long, void*)
+{
+    *errorCode = NOT_READY;
+    return -1;
+}
+
+static long __stdcall MissingSend(long, const char*, long, long* errorCode, void*)
+{
+    *errorCode = NOT_READY;
+    return -1;
+}
+
+static long __stdcall MissingRead(long, char*, long, long* errorCode, void*)
+{
+    *errorCode = NOT_READY;
+    return -1;
+}
+
+static long __stdcall MissingClose(long, long)
+{
+    return WSASYSNOTREADY;
+}
+
+static long __stdcall MissingType(void)
+{
+    return 2;
+}
+
+static long __stdcall MissingWep(long)
+{
+    return 1;
+}
+
+// Discards the message, as the module's hook procedures do (without a beep).
+static long __stdcall MissingHookProc(int, unsigned int, long)
+{
+    return 1;
+}
+
+static int __stdcall MissingBlockingHook(void)
+{
+    return 1;
+}
+
+static const RavoExports STAND_INS = {MissingOpen, MissingSend, MissingRead, MissingClose,       MissingType,
+                                      MissingWep,  MissingHookProc, MissingHookProc, MissingBlockingHook};
+
+// The exports in the order of the fields of RavoExports, which holds
+// nothing but their addresses.
+static const char* const EXPORT_NAMES[RAVO_EXPORT_COUNT] = {
+    "_netopen", "_netsend", "_netread", "_netclose", "_nettype", "WEP", "KybdBlockProc", "MouseBlockProc", "mcWSAHook",
+};
+static_assert(sizeof(RavoExports) == RAVO_EXPORT_COUNT * sizeof(FARPROC), "RavoExports holds the exports only");
+static_assert(offsetof(RavoExports, netopen) == 0 && offsetof(RavoExports, mcWSAHook) == 8 * sizeof(FARPROC),
+              "RavoExports in the order of EXPORT_NAMES");
+
+// The full path of RAVO_TRACE_REAL_MODULE beside the drop-in.
+static void FindRealModulePath(void)
+{
+    DWORD length = GetModuleFileNameA(dropIn.self, realModulePath, MAX_PATH);
+    char* name = realModulePath;
+    for (DWORD i = 0; i < length; i++)
+        if (realModulePath[i] == '\\' || realModulePath[i] == '/')
+            name = realModulePath + i + 1;
+    if ((name - realModulePath) + lstrlenA(RAVO_TRACE_REAL_MODULE) < MAX_PATH)
+        lstrcpyA(name, RAVO_TRACE_REAL_MODULE);
+}
+
+void LoadRealModule(void)
+{
+    realModule = &STAND_INS;
+    FindRealModulePath();
+    // No "cannot find" box from the system: the trace tells why.
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    realHandle = LoadLibraryA(realModulePath);
+    DWORD loadError = GetLastError();
+    SetErrorMode(oldMode);
+    if (!realHandle) {
+        // 126 (ERROR_MOD_NOT_FOUND): the file is missing.
+        wsprintfA(realModuleProblem, "LoadLibrary error %lu", loadError);
+        return;
+    }
+    FARPROC* slots = (FARPROC*)&loaded;
+    for (int i = 0; i < RAVO_EXPORT_COUNT; i++) {
+        slots[i] = GetProcAddress(realHandle, EXPORT_NAMES[i]);
+        if (!slots[i]) {
+            wsprintfA(realModuleProblem, "it lacks the export %s", EXPORT_NAMES[i]);
+            FreeLibrary(realHandle);
+            realHandle = NULL;
+            return;
+        }
+    }
+    realModule = &loaded;
+}
+
+void FreeRealModule(void)
+{
+    if (realHandle)
+        FreeLibrary(realHandle);
+    realHandle = NULL;
+}

@@ -1,0 +1,76 @@
+// The drop-in's entry routine and its first use.
+#include "trace.h"
+
+DropIn dropIn;
+
+// Entry routine. At attach only what is safe under the loader lock: the
+// clock, the TLS slot and the start lock. When the drop-in is unloaded by
+// FreeLibrary it frees the real module and closes the trace, so that a fresh
+// load starts afresh; at process exit the system takes all of it down, and
+// other threads may have died holding the locks, so nothing is touched.
+extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOID atExit)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        dropIn.self = instance;
+        LARGE_INTEGER frequency, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&now);
+        dropIn.loadedAt = now.QuadPart;
+        dropIn.msPerTick = 1000.0 / (double)frequency.QuadPart;
+        dropIn.frameSlot = TlsAlloc();
+        InitializeCriticalSection(&dropIn.startLock);
+    } else if (reason == DLL_PROCESS_DETACH && !atExit) {
+        FreeRealModule();
+        CloseTraceFile();
+        if (dropIn.frameSlot != TLS_OUT_OF_INDEXES)
+            TlsFree(dropIn.frameSlot);
+        DeleteCriticalSection(&dropIn.startLock);
+    }
+    return TRUE;
+}
+
+LONGLONG NowTicks(void)
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart - dropIn.loadedAt;
+}
+
+// Writes the line that opens a traced run: when, who, through what, and
+// why the module cannot be used when it cannot.
+static void TraceStart(void)
+{
+    if (!TracingOn())
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char host[MAX_PATH];
+    GetModuleFileNameA(NULL, host, sizeof host);
+    TraceLine line;
+    StartLine(&line, NowTicks(), "---");
+    AppendText(&line, " %04u-%02u-%02u %02u:%02u:%02u process %lu (%s) through %s", now.wYear, now.wMonth,
+               now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId(), host, realModulePath);
+    if (realModuleProblem[0]) {
+        AppendText(&line, ", which cannot be used: %s; _netopen fails with", realModuleProblem);
+        AppendCode(&line, NET_ERR_STARTUP + WSASYSNOTREADY, FROM_OPEN);
+    }
+    WriteLine(&line, NULL, NULL, 0);
+}
+
+const RavoExports* UseRealModule(void)
+{
+    if (dropIn.started)
+        return realModule;
+    // The host's last error is its own: the loading below must not change it.
+    DWORD lastError = GetLastError();
+    EnterCriticalSection(&dropIn.startLock);
+    if (!dropIn.started) {
+        LoadRealModule();
+        OpenTraceFile();
+        TraceStart();
+        InterlockedExchange(&dropIn.started, 1);
+    }
+    LeaveCriticalSection(&dropIn.startLock);
+    SetLastError(lastError);
+    return realModule;
+}
