@@ -56,8 +56,10 @@ static const Command COMMANDS[] = {
      "Shows the settings the module will read on its first _netopen: the profile\n"
      "file (quorvane.ini in the Windows directory), mcHook, mcBlockMode with its\n"
      "name and idle routine, and for mode " NUMBER_TEXT(BLOCK_MODE_USER) " whether mcUserDll loads and exports\n"
-     "mcUserFunc (tried here, then unloaded). Reads the profile itself, so the\n"
-     "module's message box is never shown. Exit status 0; 1 when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
+     "mcUserFunc (tried here, then unloaded); and from section [Trace] whether the\n"
+     "tracing drop-in ravotrace.dll would trace, to which file, and whether that\n"
+     "file can be opened. Reads the profile itself, so the module's message box is\n"
+     "never shown. Exit status 0; 1 when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
      "fail and fall back to pump mode; 2 bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
