@@ -250,6 +250,21 @@ static void PrintWait(ProbeState* st, DWORD timeoutMs)
     }
 }
 
+// One _netsend or _netread with its wait watched and bounded by deadline;
+// returns the call's result, ms gets its time. A wait the callback gave up
+// on leaves the socket closed.
+static LONG WaitingCall(ProbeState* st, bool sending, LONG s, char* bytes, LONG length, LONG* code, double deadline,
+                        DWORD timeoutMs, double* ms)
+{
+    StartWait(st, s, deadline);
+    ArmWatch(&st->watch, sending ? "_netsend" : "_netread", timeoutMs);
+    LONG n = sending ? st->x.netsend(s, bytes, length, code, st->conn) : st->x.netread(s, bytes, length, code, st->conn);
+    *ms = NowMs() - st->wait.start;
+    DisarmWatch(&st->watch);
+    st->socketGone |= st->wait.timedOut;
+    return n;
+}
+
 // Sends all of text, as a host does: _netsend takes what the socket takes.
 static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD timeoutMs)
 {
@@ -258,13 +273,9 @@ static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD
     while (sent < length) {
         char call[96], result[64];
         LONG code = 0;
+        double ms;
         sprintf(call, "_netsend(%ld, %ld bytes)", s, length - sent);
-        StartWait(st, s, deadline);
-        ArmWatch(&st->watch, "_netsend", timeoutMs);
-        LONG n = st->x.netsend(s, text + sent, length - sent, &code, st->conn);
-        double ms = NowMs() - st->wait.start;
-        DisarmWatch(&st->watch);
-        st->socketGone |= st->wait.timedOut;
+        LONG n = WaitingCall(st, true, s, (char*)text + sent, length - sent, &code, deadline, timeoutMs, &ms);
         if (n == 0 && code == 0 && NowMs() < deadline) {
             zeroResults++;  // the socket took nothing just now: try again
             continue;
@@ -298,13 +309,9 @@ static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD ti
     while (got < length) {
         char call[96], result[64];
         LONG code = 0;
+        double ms;
         sprintf(call, "_netread(%ld, up to %ld bytes)", s, length - got);
-        StartWait(st, s, deadline);
-        ArmWatch(&st->watch, "_netread", timeoutMs);
-        LONG n = st->x.netread(s, buffer + got, length - got, &code, st->conn);
-        double ms = NowMs() - st->wait.start;
-        DisarmWatch(&st->watch);
-        st->socketGone |= st->wait.timedOut;
+        LONG n = WaitingCall(st, false, s, buffer + got, length - got, &code, deadline, timeoutMs, &ms);
         sprintf(result, "%ld, error code %ld", n, code);
         if (st->detail || n <= 0)
             PrintCall(call, result, ms);
