@@ -265,13 +265,31 @@ static LONG WaitingCall(ProbeState* st, bool sending, LONG s, char* bytes, LONG 
     return n;
 }
 
+// Prints a _netsend or _netread (every call in detail, else only those that
+// took nothing or failed) and its wait; a failure is explained unless the
+// probe's own time-out ended it. Returns false when the call failed.
+static bool ReportCall(ProbeState* st, const char* call, LONG n, LONG code, double ms, int from, DWORD timeoutMs)
+{
+    char result[64];
+    sprintf(result, "%ld, error code %ld", n, code);
+    if (st->detail || n <= 0)
+        PrintCall(call, result, ms);
+    PrintWait(st, timeoutMs);
+    if (n >= 0)
+        return true;
+    if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
+        PrintFailure(st, code, from);
+    NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
+    return false;
+}
+
 // Sends all of text, as a host does: _netsend takes what the socket takes.
 static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD timeoutMs)
 {
     double deadline = NowMs() + timeoutMs;
     LONG sent = 0, zeroResults = 0;
     while (sent < length) {
-        char call[96], result[64];
+        char call[96];
         LONG code = 0;
         double ms;
         sprintf(call, "_netsend(%ld, %ld bytes)", s, length - sent);
@@ -280,16 +298,8 @@ static bool SendAll(ProbeState* st, LONG s, const char* text, LONG length, DWORD
             zeroResults++;  // the socket took nothing just now: try again
             continue;
         }
-        sprintf(result, "%ld, error code %ld", n, code);
-        if (st->detail || n <= 0)
-            PrintCall(call, result, ms);
-        PrintWait(st, timeoutMs);
-        if (n < 0) {
-            if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
-                PrintFailure(st, code, FROM_SEND);
-            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
+        if (!ReportCall(st, call, n, code, ms, FROM_SEND, timeoutMs))
             return false;
-        }
         if (n == 0) {
             printf("    the socket took nothing for %lu ms (_netsend returned 0 %ld times)\n", timeoutMs,
                    zeroResults + 1);
@@ -307,21 +317,13 @@ static LONG ReadBack(ProbeState* st, LONG s, char* buffer, LONG length, DWORD ti
     double deadline = NowMs() + timeoutMs;
     LONG got = 0;
     while (got < length) {
-        char call[96], result[64];
+        char call[96];
         LONG code = 0;
         double ms;
         sprintf(call, "_netread(%ld, up to %ld bytes)", s, length - got);
         LONG n = WaitingCall(st, false, s, buffer + got, length - got, &code, deadline, timeoutMs, &ms);
-        sprintf(result, "%ld, error code %ld", n, code);
-        if (st->detail || n <= 0)
-            PrintCall(call, result, ms);
-        PrintWait(st, timeoutMs);
-        if (n < 0) {
-            if (!(st->wait.timedOut && code == PROBE_TIMEOUT_END))
-                PrintFailure(st, code, FROM_READ);
-            NoteFailure(st, st->wait.timedOut ? PROBE_NO_ANSWER : PROBE_FAILED);
+        if (!ReportCall(st, call, n, code, ms, FROM_READ, timeoutMs))
             break;
-        }
         if (n == 0) {
             printf("    the server closed the connection\n");
             NoteFailure(st, PROBE_FAILED);

@@ -68,6 +68,16 @@ static void TryUserRoutine(UserRoutineTry* t)
     FreeLibrary(dll);
 }
 
+// A note when key's value is longer than the module reads: it gets read.
+static void NoteCutName(const char* key, const char* read)
+{
+    char longer[LONG_TEXT_SIZE];
+    GetPrivateProfileStringA(SECTION, key, "", longer, sizeof longer, PROFILE_FILE);
+    if (strlen(longer) >= USER_NAME_SIZE)
+        printf("  note: %s is longer than %d characters; the module reads only \"%s\"\n", key,
+               USER_NAME_SIZE - 1, read);
+}
+
 // Mode 3 in detail. Returns true when the routine would be used.
 static bool ShowUserRoutine(void)
 {
@@ -75,15 +85,8 @@ static bool ShowUserRoutine(void)
     TryUserRoutine(&t);
     printf("mcUserDll:     \"%s\" (%s)\n", t.dllName, KeyState(RAVO_KEY_USER_DLL));
     printf("mcUserFunc:    \"%s\" (%s)\n", t.funcName, KeyState(RAVO_KEY_USER_FUNC));
-    char longer[LONG_TEXT_SIZE];
-    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_DLL, "", longer, sizeof longer, PROFILE_FILE);
-    if (strlen(longer) >= USER_NAME_SIZE)
-        printf("  note: mcUserDll is longer than %d characters; the module reads only \"%s\"\n",
-               USER_NAME_SIZE - 1, t.dllName);
-    GetPrivateProfileStringA(SECTION, RAVO_KEY_USER_FUNC, "", longer, sizeof longer, PROFILE_FILE);
-    if (strlen(longer) >= USER_NAME_SIZE)
-        printf("  note: mcUserFunc is longer than %d characters; the module reads only \"%s\"\n",
-               USER_NAME_SIZE - 1, t.funcName);
+    NoteCutName(RAVO_KEY_USER_DLL, t.dllName);
+    NoteCutName(RAVO_KEY_USER_FUNC, t.funcName);
 
     if (t.libraryLoads) {
         printf("  library:     loads (here: %s)\n", t.libraryPath);
