@@ -9,6 +9,7 @@
 // would slow or be slowed by the very loop being measured. A separate process is what a real server is, and it
 // treats the contenders alike: each waits for the same peer code.
 #include "bench.h"
+#include "loopback.h"
 #include "sendall.h"
 #include <stdio.h>
 #include <string.h>
@@ -122,11 +123,7 @@ int RunPeer(u_short port, DWORD parentPid)
     SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
     BOOL reuse = TRUE;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, (const char*)&reuse, sizeof reuse);
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in address = LoopbackAddress(port);
     if (bind(listener, (struct sockaddr*)&address, sizeof address) != 0 || listen(listener, 16) != 0) {
         printf("peer: cannot listen on 127.0.0.1:%u: WSA error %d\n", port, WSAGetLastError());
         return 2;

@@ -6,6 +6,7 @@
 // checksum and the services look-up. Every wait is bounded.
 #include "check.h"
 #include "child.h"
+#include "loopback.h"
 #include "peer.h"
 #include "ravo.h"
 #include <wincrypt.h>
@@ -401,10 +402,7 @@ TEST_CASE(open_closes_the_settings_message_box_instead_of_hanging)
 TEST_CASE(a_connect_that_hangs_is_named_and_exits_with_5)
 {
     u_short port = ServicePort("ravotest7");
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at = LoopbackAddress(port);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, 0), fillers[16];
     int filled = 0;
     bool pending = false;

@@ -5,6 +5,9 @@
 #include <winsock2.h>
 #endif
 
+// The address 127.0.0.1:port (host byte order).
+struct sockaddr_in LoopbackAddress(u_short port);
+
 // Connects a blocking socket to 127.0.0.1:port (host byte order). WinSock
 // must be started. Returns the socket, or INVALID_SOCKET with the WinSock
 // error left for WSAGetLastError.

@@ -1,5 +1,6 @@
 // Loopback peers for tests.
 #include "peer.h"
+#include "loopback.h"
 #include "check.h"
 #include "sendall.h"
 #include <string.h>
@@ -99,10 +100,7 @@ bool StartPeer(Peer* peer, const char* service, PeerMode mode)
     peer->listener = socket(AF_INET, SOCK_STREAM, 0);
     BOOL reuse = TRUE;
     setsockopt(peer->listener, SOL_SOCKET, SO_REUSEADDR, (const char*)&reuse, sizeof reuse);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(peer->port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in address = LoopbackAddress(peer->port);
     if (!CHECK(bind(peer->listener, (struct sockaddr*)&address, sizeof address) == 0 &&
                    listen(peer->listener, 16) == 0,
                "peer cannot listen on port %u: WSA error %d", peer->port, WSAGetLastError())) {
