@@ -37,9 +37,13 @@ bool StartPeerProcess(u_short port);
 void StopPeerProcess(void);
 
 // --- The contenders ------------------------------------------------------
-// VIA_TRACE: the module's exports through the tracing drop-in
-// (build/viatrace), tracing off: what the drop-in costs a host left in place.
-enum Contender { MODULE, HAND_LOOP, PLAIN, VIA_TRACE, CONTENDER_COUNT };
+// The contenders from VIA_TRACE on go through the tracing drop-in
+// (build/viatrace): VIA_TRACE with tracing off, what the drop-in costs a
+// host left in place; TRACE_LINES tracing with Data=0, TRACE_DATA with
+// Data=1 (DataBytes as its default), each into a trace file of its own.
+enum Contender { MODULE, HAND_LOOP, PLAIN, VIA_TRACE, TRACE_LINES, TRACE_DATA, CONTENDER_COUNT };
+// True for the contenders that call the module's exports.
+bool CallsModule(Contender who);
 extern const char* const contenderName[CONTENDER_COUNT];
 
 // One connection of one contender.
@@ -51,7 +55,9 @@ struct Link {
 };
 
 // Loads ravowsok.dll from beside this program, and the drop-in with the
-// module behind it from build/viatrace; false with a message.
+// module behind it from build/viatrace and from copies of that folder, one
+// for each tracing contender; false with a message. UnloadModule deletes the
+// copies and the trace files.
 bool LoadModule(void);
 void UnloadModule(void);
 // Opens a connection to the service (module) or to 127.0.0.1:port.

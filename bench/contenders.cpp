@@ -8,10 +8,22 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain", "ravotrace"};
+const char* const contenderName[CONTENDER_COUNT] = {"module",    "hand loop", "plain",
+                                                     "ravotrace", "trace on",  "trace data"};
 
-static HMODULE module, dropIn;
-static RavoExports ravo, traced;
+bool CallsModule(Contender who)
+{
+    return who == MODULE || who >= VIA_TRACE;
+}
+
+static const char* const VIATRACE_FILES[] = {"ravowsok.dll", RAVO_TRACE_REAL_MODULE};
+// The drop-in's folders and traces of the tracing contenders, in
+// build/: a copy of viatrace each, as every load reads [Trace] once.
+static const char* const TRACE_FOLDER[] = {"bench-trace-lines", "bench-trace-data"};
+static const char* const TRACE_FILE[] = {"bench-trace-lines.trace", "bench-trace-data.trace"};
+
+static HMODULE module, dropIns[CONTENDER_COUNT];
+static RavoExports exports[CONTENDER_COUNT];
 
 // Loads one library as a host does and resolves the module's exports.
 static HMODULE LoadExports(const char* path, RavoExports* x)
@@ -29,38 +41,86 @@ static HMODULE LoadExports(const char* path, RavoExports* x)
     return dll;
 }
 
+// build/FOLDER/: the drop-in and the module beside it, as in viatrace.
+static bool CopyViaTrace(const char* folder)
+{
+    char from[MAX_PATH], to[MAX_PATH];
+    CreateDirectoryA(BuildPath(folder), NULL);
+    for (const char* file : VIATRACE_FILES) {
+        snprintf(from, sizeof from, "viatrace\\%s", file);
+        snprintf(to, sizeof to, "%s\\%s", folder, file);
+        lstrcpynA(from, BuildPath(from), MAX_PATH);
+        if (!CopyFileA(from, BuildPath(to), FALSE)) {
+            printf("copying %s to build\\%s failed: error %lu\n", from, to, GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Loads a tracing contender's drop-in with its [Trace] settings; its first
+// call reads them, so the section can change for the next one.
+static bool LoadTracing(Contender who, const char* data)
+{
+    int i = who - TRACE_LINES;
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s\\ravowsok.dll", TRACE_FOLDER[i]);
+    DeleteFileA(BuildPath(TRACE_FILE[i]));
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, BuildPath(TRACE_FILE[i]), RAVO_PROFILE_FILE);
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, data, RAVO_PROFILE_FILE);
+    dropIns[who] = CopyViaTrace(TRACE_FOLDER[i]) ? LoadExports(BuildPath(path), &exports[who]) : NULL;
+    if (dropIns[who])
+        exports[who].nettype();
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
+    return dropIns[who] != NULL;
+}
+
 bool LoadModule(void)
 {
-    module = LoadExports(BuildPath("ravowsok.dll"), &ravo);
-    dropIn = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &traced);
+    module = LoadExports(BuildPath("ravowsok.dll"), &exports[MODULE]);
+    dropIns[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
     // Two libraries named ravowsok.dll, from two folders: both must be in.
-    if (module && dropIn && (dropIn == module || traced.nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
+    if (module && dropIns[VIA_TRACE] &&
+        (dropIns[VIA_TRACE] == module || exports[VIA_TRACE].nettype() != 2 ||
+         !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    return module && dropIn;
+    return module && dropIns[VIA_TRACE] && LoadTracing(TRACE_LINES, "0") && LoadTracing(TRACE_DATA, "1");
 }
 
 void UnloadModule(void)
 {
-    if (dropIn)
-        FreeLibrary(dropIn);
+    for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++)
+        if (dropIns[c])
+            FreeLibrary(dropIns[c]);
     if (module)
         FreeLibrary(module);
-    module = dropIn = NULL;
+    module = NULL;
+    for (int i = 0; i < 2; i++) {
+        char path[MAX_PATH];
+        for (const char* file : VIATRACE_FILES) {
+            snprintf(path, sizeof path, "%s\\%s", TRACE_FOLDER[i], file);
+            DeleteFileA(BuildPath(path));
+        }
+        RemoveDirectoryA(BuildPath(TRACE_FOLDER[i]));
+        DeleteFileA(BuildPath(TRACE_FILE[i]));
+    }
+    for (int c = 0; c < CONTENDER_COUNT; c++)
+        dropIns[c] = NULL;
 }
 
 // The exports a module contender calls.
 static const RavoExports* ExportsOf(const Link* link)
 {
-    return link->who == VIA_TRACE ? &traced : &ravo;
+    return &exports[link->who];
 }
 
 bool OpenLink(Link* link, Contender who, const char* service, u_short port)
 {
     memset(link, 0, sizeof *link);
     link->who = who;
-    if (who == MODULE || who == VIA_TRACE) {
+    if (CallsModule(who)) {
         LONG error = 0;
         LONG s = ExportsOf(link)->netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
         if (s == -1) {
@@ -92,7 +152,7 @@ void CloseLink(Link* link)
 {
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
-    if (link->who == MODULE || link->who == VIA_TRACE)
+    if (CallsModule(link->who))
         ExportsOf(link)->netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
@@ -102,14 +162,13 @@ void CloseLink(Link* link)
 int SendSome(Link* link, const char* data, int length, int* error)
 {
     *error = 0;
-    switch (link->who) {
-    case MODULE:
-    case VIA_TRACE: {
+    if (CallsModule(link->who)) {
         LONG code = 0;
         LONG sent = ExportsOf(link)->netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
+    switch (link->who) {
     case HAND_LOOP: {
         // The module's _netsend: wait, one send, a full buffer is a send of nothing.
         if ((*error = HandWait(link->s, NET_WAIT_WRITE)) != 0)
@@ -136,14 +195,13 @@ int SendSome(Link* link, const char* data, int length, int* error)
 int ReadSome(Link* link, char* buffer, int size, int* error)
 {
     *error = 0;
-    switch (link->who) {
-    case MODULE:
-    case VIA_TRACE: {
+    if (CallsModule(link->who)) {
         LONG code = 0;
         LONG got = ExportsOf(link)->netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }
+    switch (link->who) {
     case HAND_LOOP: {
         if ((*error = HandWait(link->s, NET_WAIT_READ)) != 0)
             return -1;

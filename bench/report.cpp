@@ -2,6 +2,7 @@
 #include "bench.h"
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 struct Spread {
     double median, q1, q3, min, max;
@@ -102,9 +103,11 @@ void PrintReport(const Results* r)
             printf("  time ratio module/%-9s %6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n",
                    contenderName[ref], s.median, s.q1, s.q3, s.min, s.max);
         }
-        Spread s = RatioSpread(r, (Workload)w, VIA_TRACE, MODULE);
-        printf("  time ratio ravotrace/module %6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n", s.median,
-               s.q1, s.q3, s.min, s.max);
+        for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++) {
+            Spread s = RatioSpread(r, (Workload)w, (Contender)c, MODULE);
+            printf("  time ratio %s/module %*s%6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n",
+                   contenderName[c], 10 - (int)strlen(contenderName[c]), "", s.median, s.q1, s.q3, s.min, s.max);
+        }
         if (r->handWaits[w])
             printf("  hand loop: %.2f polls per wait\n", (double)r->handPolls[w] / r->handWaits[w]);
         printf("\n");
@@ -122,17 +125,24 @@ void PrintReport(const Results* r)
     printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets; "
            "ratios are of time per unit of work, round by round (above 1: the first one named is slower).\n\n",
            date, wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
-    printf("| Figure | module | hand loop | plain WinSock | through ravotrace.dll | module / hand loop | "
-           "module / plain | ravotrace / module |\n");
-    printf("|---|---|---|---|---|---|---|---|\n");
+    printf("| Figure |");
+    for (int c = 0; c < CONTENDER_COUNT; c++)
+        printf(" %s |", contenderName[c]);
+    printf(" module / hand loop | module / plain |");
+    for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++)
+        printf(" %s / module |", contenderName[c]);
+    printf("\n|---|");
+    for (int c = 0; c < CONTENDER_COUNT + 2 + CONTENDER_COUNT - VIA_TRACE; c++)
+        printf("---|");
+    printf("\n");
     for (int w = 0; w < WORKLOAD_COUNT; w++) {
         printf("| %s, %s |", workloadName[w], w == BULK ? "MB/s" : "us");
         for (int c = 0; c < CONTENDER_COUNT; c++) {
             Spread s = FigureSpread(r, (Workload)w, (Contender)c);
             printf(" %.1f [%.1f-%.1f] |", s.median, s.q1, s.q3);
         }
-        for (int ref = HAND_LOOP; ref <= VIA_TRACE; ref++) {
-            Spread s = ref == VIA_TRACE ? RatioSpread(r, (Workload)w, VIA_TRACE, MODULE)
+        for (int ref = HAND_LOOP; ref < CONTENDER_COUNT; ref++) {
+            Spread s = ref >= VIA_TRACE ? RatioSpread(r, (Workload)w, (Contender)ref, MODULE)
                                         : RatioSpread(r, (Workload)w, MODULE, (Contender)ref);
             printf(" %.3f [%.3f-%.3f] |", s.median, s.q1, s.q3);
         }

@@ -104,11 +104,20 @@
 
 /* The tracing drop-in, ravotrace.dll installed as ravowsok.dll, reads section
  * "Trace" of the same profile file: File names the trace file (none: nothing
- * is traced), Data=1 adds the bytes of every send and read. It loads the
- * module itself from its own folder, renamed to RAVO_TRACE_REAL_MODULE. */
+ * is traced), Data=1 adds the bytes of every send and read, DataBytes=N shows
+ * at most N of them per call, MaxSizeMB=N stops tracing once the file holds N
+ * MiB (0: no limit), Stable=1 writes placeholders for what changes from run
+ * to run (times, ids, addresses). A value that is not a whole number of 0 or
+ * more counts as its default. It loads the module itself from its own
+ * folder, renamed to RAVO_TRACE_REAL_MODULE. */
 #define RAVO_TRACE_SECTION "Trace"
 #define RAVO_KEY_TRACE_FILE "File"
 #define RAVO_KEY_TRACE_DATA "Data"
+#define RAVO_KEY_TRACE_DATA_BYTES "DataBytes"
+#define RAVO_KEY_TRACE_MAX_SIZE "MaxSizeMB"
+#define RAVO_KEY_TRACE_STABLE "Stable"
+#define RAVO_TRACE_DATA_BYTES_DEFAULT 4096
+#define RAVO_TRACE_MAX_SIZE_DEFAULT 0
 #define RAVO_TRACE_REAL_MODULE "ravowsok-real.dll"
 
 #ifndef RC_INVOKED

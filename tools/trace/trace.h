@@ -1,5 +1,6 @@
 // ravotrace.dll: a drop-in that stands between a host and ravowsok.dll and
-// writes one line per call to a trace file. Declarations shared by its files.
+// writes a line when each call that can block begins, and one when each call
+// ends, to a trace file. Declarations shared by its files.
 #pragma once
 #include <winsock.h>
 #include <windows.h>
@@ -12,8 +13,10 @@ struct DropIn {
     HINSTANCE self;
     LONGLONG loadedAt;  // performance counter when the drop-in was attached
     double msPerTick;
+    DWORD processId;
     DWORD frameSlot;    // TLS slot of the thread's innermost traced call
     CRITICAL_SECTION startLock;
+    CRITICAL_SECTION summaryLock;  // the connections' summaries
     volatile LONG started;  // the real module is loaded and the trace open
 };
 extern DropIn dropIn;
@@ -36,31 +39,71 @@ extern const RavoExports* realModule;
 extern char realModulePath[MAX_PATH];
 extern char realModuleProblem[160];  // empty when the module is in use
 
-// --- trace_file.cpp: the trace file ----------------------------------------
+// --- trace_file.cpp: the trace file and its settings -------------------------
+struct TraceSettings {
+    bool data;         // Data=1: the bytes of sends and reads
+    LONG dataBytes;    // at most this many of them per call
+    LONG maxSizeMB;    // 0: no limit
+    bool stable;       // placeholders for what changes from run to run
+};
+extern TraceSettings traceSettings;
 // Reads [Trace] of the profile and opens (or creates) the file to append.
 void OpenTraceFile(void);
 void CloseTraceFile(void);
-// True when calls are traced: a File is set and could be opened.
+// True while calls are traced: a File is set, could be opened, and has
+// neither failed a write nor reached MaxSizeMB.
 bool TracingOn(void);
 
-// One line of the trace, formatted piece by piece.
+// One line of the trace, formatted piece by piece; with Data=1 the rows of
+// its bytes follow in the same buffer, so that the whole is one write.
 enum { LINE_LIMIT = 1024 };
 struct TraceLine {
     char text[2 * LINE_LIMIT];  // wvsprintfA writes up to 1,024 characters per piece
     int length;
 };
-void StartLine(TraceLine* line, LONGLONG start, const char* call);
+// Begins a line with its stamp: wall-clock time, process, thread and
+// milliseconds since load, all of now.
+void StartLine(TraceLine* line);
+// The stamp alone, for a second line in the same buffer.
+void AppendStamp(TraceLine* line);
 void AppendText(TraceLine* line, const char* format, ...);
-// Writes the line (one write) and, with Data=1, a dump of count bytes.
-void WriteLine(TraceLine* line, const char* dumpTitle, const void* bytes, LONG count);
+// Writes the line (CR LF added) and, when bytes is not NULL and Data=1, the
+// rows of count bytes that went out or came in, in one write.
+void WriteLine(TraceLine* line, bool out = false, const void* bytes = NULL, LONG count = 0);
 
 // --- trace_format.cpp: pieces of a line ------------------------------------
 // "M.MMM": ticks as milliseconds with three decimals.
 void AppendMs(TraceLine* line, LONGLONG ticks);
+// "M.MMM ms", or a placeholder in the stable form.
+void AppendDuration(TraceLine* line, LONGLONG ticks);
+// "hh:mm:ss.mmm" of a local time, or a placeholder in the stable form.
+void AppendClock(TraceLine* line, const SYSTEMTIME* t);
 // The stages whose offsets a call's error code may carry.
 enum CodeSource { FROM_OPEN, FROM_DATA_CALL, FROM_CLOSE };
 // " code N NAME": the WinSock name, with the stage's offset named too.
 void AppendCode(TraceLine* line, LONG code, CodeSource from);
+
+// --- trace_data.cpp: the bytes of a call as rows ------------------------------
+// The buffer for a line followed by the rows of count bytes (at most
+// DataBytes of them): the line's own when no rows are needed, else taken
+// from the heap (NULL when it cannot be had: the rows are left out).
+char* RowsBuffer(const TraceLine* line, LONG count, int* size);
+// Writes the rows after the line's text at buffer + at; returns the new end.
+int AppendRows(char* buffer, int at, bool out, const BYTE* bytes, LONG count);
+
+// --- trace_peer.cpp: where _netopen went, from WinSock at run time -----------
+// ", connected to A.B.C.D:P" (or "bound to") for an open socket; for a
+// failed open ", to A.B.C.D:P" or ", to port P", as far as is known without
+// a look-up of the host name.
+void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode);
+
+// --- trace_summary.cpp: what each connection did -----------------------------
+// A socket that _netopen returned starts a summary; each send and read adds
+// to it; _netclose adds it as a second line to its own and forgets the
+// socket.
+void BeginSummary(LONG socket, LONGLONG openedAt);
+void AddToSummary(LONG socket, bool sending, LONG result, LONGLONG took, const SYSTEMTIME* startedAt);
+void AppendSummary(TraceLine* line, LONG socket);
 
 // --- trace_wait.cpp: watching the wait of a send or read --------------------
 // One traced _netsend or _netread on this thread. While it runs, the
@@ -80,5 +123,6 @@ struct WaitWatch {
 };
 void BeginWatch(WaitWatch* w, void* record);
 void EndWatch(WaitWatch* w);
-// ", wait: ..." for the line.
+// ", wait: ..." for the line; nothing when the socket was ready at once or
+// the wait could not be watched.
 void AppendWaitShape(TraceLine* line, const WaitWatch* w);

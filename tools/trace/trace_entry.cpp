@@ -4,7 +4,7 @@
 DropIn dropIn;
 
 // Entry routine. At attach only what is safe under the loader lock: the
-// clock, the TLS slot and the start lock. When the drop-in is unloaded by
+// clock, the process id, the TLS slot and the locks. When the drop-in is unloaded by
 // FreeLibrary it frees the real module and closes the trace, so that a fresh
 // load starts afresh; at process exit the system takes all of it down, and
 // other threads may have died holding the locks, so nothing is touched.
@@ -18,13 +18,16 @@ extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOI
         dropIn.loadedAt = now.QuadPart;
         dropIn.msPerTick = 1000.0 / (double)frequency.QuadPart;
         dropIn.frameSlot = TlsAlloc();
+        dropIn.processId = GetCurrentProcessId();
         InitializeCriticalSection(&dropIn.startLock);
+        InitializeCriticalSection(&dropIn.summaryLock);
     } else if (reason == DLL_PROCESS_DETACH && !atExit) {
         FreeRealModule();
         CloseTraceFile();
         if (dropIn.frameSlot != TLS_OUT_OF_INDEXES)
             TlsFree(dropIn.frameSlot);
         DeleteCriticalSection(&dropIn.startLock);
+        DeleteCriticalSection(&dropIn.summaryLock);
     }
     return TRUE;
 }
@@ -36,25 +39,25 @@ LONGLONG NowTicks(void)
     return now.QuadPart - dropIn.loadedAt;
 }
 
-// Writes the line that opens a traced run: when, who, through what, and
-// why the module cannot be used when it cannot.
+// Writes the line that opens a process's trace: the host and the real
+// module in use, and why that cannot be used when it cannot.
 static void TraceStart(void)
 {
     if (!TracingOn())
         return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     char host[MAX_PATH];
     GetModuleFileNameA(NULL, host, sizeof host);
     TraceLine line;
-    StartLine(&line, NowTicks(), "---");
-    AppendText(&line, " %04u-%02u-%02u %02u:%02u:%02u process %lu (%s) through %s", now.wYear, now.wMonth,
-               now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId(), host, realModulePath);
+    StartLine(&line);
+    if (traceSettings.stable)
+        AppendText(&line, "--- trace of PATH through PATH");
+    else
+        AppendText(&line, "--- trace of %s through %s", host, realModulePath);
     if (realModuleProblem[0]) {
         AppendText(&line, ", which cannot be used: %s; _netopen fails with", realModuleProblem);
         AppendCode(&line, NET_ERR_STARTUP + WSASYSNOTREADY, FROM_OPEN);
     }
-    WriteLine(&line, NULL, NULL, 0);
+    WriteLine(&line);
 }
 
 const RavoExports* UseRealModule(void)

@@ -1,52 +1,68 @@
 // The nine exports of the drop-in. Each passes the call on to the real
-// module with the host's own arguments; when tracing is on it times the
-// call and writes its line before returning. The host gets the last error
+// module with the host's own arguments; when tracing is on it writes a
+// start line before a call that can block, and a line when the call ends. The host gets the last error
 // that the real call left.
 #include "trace.h"
 
-// A traced call: when it began, the last error it left, its line.
+// A traced call: its name and arguments (written on both of its lines),
+// when it began, the last error it left, its end line.
 struct TracedCall {
+    const char* name;
+    bool canBlock;  // has a start line
+    char args[480];
     LONGLONG start;  // ticks since the drop-in was loaded
+    SYSTEMTIME startedAt;
     LONGLONG took;
     DWORD lastError;
     TraceLine line;
 };
 
-static void BeginCall(TracedCall* c)
+// A socket number as an argument or result: "S" in the stable form.
+static const char* SocketFormat(void)
 {
+    return traceSettings.stable ? "S" : "%ld";
+}
+
+// Writes "> NAME(ARGS)" before a call that can block, so that a call that
+// never returns still shows, and notes when the call began.
+static void BeginCall(TracedCall* c, const char* name, bool canBlock)
+{
+    c->name = name;
+    c->canBlock = canBlock;
+    if (canBlock) {
+        StartLine(&c->line);
+        AppendText(&c->line, "> %s(%s)", name, c->args);
+        WriteLine(&c->line);
+    }
+    GetLocalTime(&c->startedAt);
     c->start = NowTicks();
 }
 
-// Marks the end of the real call and starts its line. The last error is
-// read before anything else can change it.
-static void EndCall(TracedCall* c, const char* name)
+// Marks the end of the real call and starts its line, "< NAME(ARGS) = R".
+// The last error is read before anything else can change it.
+static void EndCall(TracedCall* c, long result, bool isSocket = false)
 {
     c->lastError = GetLastError();
     c->took = NowTicks() - c->start;
-    StartLine(&c->line, c->start, name);
+    StartLine(&c->line);
+    AppendText(&c->line, "%s%s(%s) = ", c->canBlock ? "< " : "", c->name, c->args);
+    AppendText(&c->line, isSocket && result != -1 ? SocketFormat() : "%ld", result);
 }
 
-// Ends the line with the call's time and its wait (when it had one),
-// writes it with the bytes to dump, and restores the call's last error.
-static void FinishLine(TracedCall* c, const WaitWatch* watch, const char* dumpTitle, const void* bytes, LONG count)
+// ", D ms", and the wait when it had one.
+static void AppendTook(TracedCall* c, const WaitWatch* watch)
 {
     AppendText(&c->line, ", ");
-    AppendMs(&c->line, c->took);
-    AppendText(&c->line, " ms");
+    AppendDuration(&c->line, c->took);
     if (watch)
         AppendWaitShape(&c->line, watch);
-    WriteLine(&c->line, dumpTitle, bytes, count);
-    SetLastError(c->lastError);
 }
 
-// Ends the line of a call with a plain result: "NAME(ARGS) = R".
-static long FinishPlainLine(TracedCall* c, long result, bool withCode)
+// Writes the line and restores the call's last error for the host.
+static void FinishLine(TracedCall* c, bool out = false, const void* bytes = NULL, LONG count = 0)
 {
-    AppendText(&c->line, " = %ld", result);
-    if (withCode)
-        AppendCode(&c->line, result, FROM_CLOSE);
-    FinishLine(c, NULL, NULL, NULL, 0);
-    return result;
+    WriteLine(&c->line, out, bytes, count);
+    SetLastError(c->lastError);
 }
 
 // _netopen (5)
@@ -57,35 +73,58 @@ extern "C" long __stdcall TraceNetOpen(const char* hostName, const char* service
     if (!TracingOn())
         return real->netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
     TracedCall c;
-    BeginCall(&c);
+    wsprintfA(c.args, "\"%.200s\", \"%.200s\", mode %ld", hostName, serviceName, mode);
+    BeginCall(&c, "_netopen", true);
     long result = real->netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
-    EndCall(&c, "_netopen");
-    AppendText(&c.line, "(\"%.200s\", \"%.200s\", mode %ld) = %ld", hostName, serviceName, mode, result);
-    if (result == -1)  // the code is written only on failure
+    EndCall(&c, result, true);
+    if (result == -1) {  // the code is written only on failure
+        AppendText(&c.line, ",");
         AppendCode(&c.line, *errorCode, FROM_OPEN);
-    FinishLine(&c, NULL, NULL, NULL, 0);
+    }
+    AppendWhere(&c.line, result, hostName, serviceName, mode);
+    AppendTook(&c, NULL);
+    BeginSummary(result, c.start);
+    FinishLine(&c);
     return result;
+}
+
+// What a data call's result means, where numbers alone mislead.
+static void AppendResultWords(TraceLine* line, bool sending, long length, long result, long code)
+{
+    if (code != 0)
+        return;
+    if (!sending && result == 0)
+        AppendText(line, " (the server closed the connection)");
+    else if (sending && result == 0)
+        AppendText(line, " (took nothing just now)");
+    else if (sending && result < length)
+        AppendText(line, " (took %ld of %ld bytes)", result, length);
 }
 
 // _netsend and _netread: the call, its code, its time, how its wait went
 // and, with Data=1, the bytes that went out or came in.
 static long TraceDataCall(bool sending, long s, char* buffer, long length, long* errorCode, void* conn)
 {
+    TracedCall c;
+    int at = wsprintfA(c.args, SocketFormat(), s);
+    wsprintfA(c.args + at, sending ? ", %ld bytes" : ", up to %ld bytes", length);
+    BeginCall(&c, sending ? "_netsend" : "_netread", true);
     WaitWatch watch;
     BeginWatch(&watch, conn);
-    TracedCall c;
-    BeginCall(&c);
     long result = sending ? realModule->netsend(s, buffer, length, errorCode, conn)
                           : realModule->netread(s, buffer, length, errorCode, conn);
-    const char* call = sending ? "_netsend" : "_netread";
-    EndCall(&c, call);
     EndWatch(&watch);
-    AppendText(&c.line, "(%ld, %ld bytes) = %ld,", s, length, result);
+    EndCall(&c, result);
+    AppendResultWords(&c.line, sending, length, result, *errorCode);
     if (*errorCode > WAIT_RESULT_ERROR_ABOVE && watch.calls[WAIT_PHASE_END] && *errorCode == watch.endAnswer)
-        AppendText(&c.line, " code %ld, the callback's end value", *errorCode);
-    else
+        AppendText(&c.line, ", code %ld (the callback's end value)", *errorCode);
+    else if (*errorCode != 0) {
+        AppendText(&c.line, ",");
         AppendCode(&c.line, *errorCode, FROM_DATA_CALL);
-    FinishLine(&c, &watch, call, buffer, result);
+    }
+    AppendTook(&c, &watch);
+    AddToSummary(s, sending, result, c.took, &c.startedAt);
+    FinishLine(&c, sending, buffer, result);
     return result;
 }
 
@@ -114,12 +153,23 @@ extern "C" long __stdcall TraceNetClose(long s, long reserved)
     if (!TracingOn())
         return real->netclose(s, reserved);
     TracedCall c;
-    BeginCall(&c);
+    wsprintfA(c.args, SocketFormat(), s);
+    BeginCall(&c, "_netclose", true);
     long result = real->netclose(s, reserved);
-    EndCall(&c, "_netclose");
-    AppendText(&c.line, "(%ld)", s);
-    // 0, or the bare error of closesocket, or -1 when WSACleanup failed.
-    return FinishPlainLine(&c, result, result != 0 && result != -1);
+    EndCall(&c, result);
+    // 0, or the bare error of closesocket (the socket stays open), or -1
+    // when the socket closed but WinSock's release failed.
+    if (result == -1)
+        AppendText(&c.line, " (closed; releasing WinSock failed)");
+    else if (result != 0) {
+        AppendText(&c.line, ",");
+        AppendCode(&c.line, result, FROM_CLOSE);
+    }
+    AppendTook(&c, NULL);
+    if (result == 0 || result == -1)
+        AppendSummary(&c.line, s);
+    FinishLine(&c);
+    return result;
 }
 
 // _nettype, WEP and mcWSAHook: no argument or one that is ignored, and a
@@ -135,28 +185,31 @@ static long CallPlain(const RavoExports* real, PlainCall which, long reserved)
     }
 }
 
-static long TracePlainCall(PlainCall which, const char* lineStart, long reserved)
+static long TracePlainCall(PlainCall which, const char* name, long reserved)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
         return CallPlain(real, which, reserved);
     TracedCall c;
-    BeginCall(&c);
+    c.args[0] = 0;
+    BeginCall(&c, name, false);
     long result = CallPlain(real, which, reserved);
-    EndCall(&c, lineStart);
-    return FinishPlainLine(&c, result, false);
+    EndCall(&c, result);
+    AppendTook(&c, NULL);
+    FinishLine(&c);
+    return result;
 }
 
 // _nettype (8)
 extern "C" long __stdcall TraceNetType(void)
 {
-    return TracePlainCall(CALL_NETTYPE, "_nettype()", 0);
+    return TracePlainCall(CALL_NETTYPE, "_nettype", 0);
 }
 
 // WEP (3)
 extern "C" long __stdcall TraceWep(long reserved)
 {
-    return TracePlainCall(CALL_WEP, "WEP()", reserved);
+    return TracePlainCall(CALL_WEP, "WEP", reserved);
 }
 
 // A hook procedure of the real module, called through the drop-in.
@@ -165,11 +218,13 @@ static long TraceHookProc(const char* name, HookProcFn proc, int code, unsigned 
     if (!TracingOn())
         return proc(code, wParam, lParam);
     TracedCall c;
-    BeginCall(&c);
+    wsprintfA(c.args, "%d, 0x%x, 0x%lx", code, wParam, lParam);
+    BeginCall(&c, name, false);
     long result = proc(code, wParam, lParam);
-    EndCall(&c, name);
-    AppendText(&c.line, "(%d, 0x%x, 0x%lx)", code, wParam, lParam);
-    return FinishPlainLine(&c, result, false);
+    EndCall(&c, result);
+    AppendTook(&c, NULL);
+    FinishLine(&c);
+    return result;
 }
 
 // KybdBlockProc (1)
@@ -187,5 +242,5 @@ extern "C" long __stdcall TraceMouseBlockProc(int code, unsigned int mouseMessag
 // mcWSAHook (9)
 extern "C" int __stdcall TraceMcWSAHook(void)
 {
-    return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook()", 0);
+    return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook", 0);
 }

@@ -1,26 +1,42 @@
 // The trace file: named by [Trace] File of the profile, created when missing
-// and always appended to. Each line is one write, so a host killed mid-run
-// loses nothing already traced.
+// and always appended to. Each line (with its rows of bytes) is one write,
+// so a host killed mid-run loses nothing already traced.
 #include "trace.h"
-#include "../../src/diag/dump.h"
 #include <stdarg.h>
 
-static HANDLE traceFile;  // NULL: not tracing
-static char tracePath[MAX_PATH];
-static bool traceData;
-// One line and its dump at a time: hosts that call from two threads at once
-// must not get half lines.
+TraceSettings traceSettings;
+static HANDLE traceFile;      // NULL: not tracing
+static volatile LONG stopped;  // a write failed, or MaxSizeMB was reached
+// One line at a time: hosts that call from two threads at once must not get
+// half lines.
 static CRITICAL_SECTION lineLock;
+
+// A whole number of 0 or more from [Trace], else the fallback: a typo must
+// not turn the bytes off or the limit into something else.
+static LONG ReadCount(const char* key, LONG fallback)
+{
+    char text[16];
+    GetPrivateProfileStringA(RAVO_TRACE_SECTION, key, "", text, sizeof text, RAVO_PROFILE_FILE);
+    if (!text[0])
+        return fallback;
+    LONG value = 0;
+    for (const char* c = text; *c; c++) {
+        if (*c < '0' || *c > '9' || value > 100000000)
+            return fallback;
+        value = value * 10 + (*c - '0');
+    }
+    return value;
+}
 
 void OpenTraceFile(void)
 {
-    GetPrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, "", tracePath, sizeof tracePath,
-                             RAVO_PROFILE_FILE);
-    if (!tracePath[0])
+    char path[MAX_PATH];
+    GetPrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, "", path, sizeof path, RAVO_PROFILE_FILE);
+    if (!path[0])
         return;
-    // Append-only access: every write lands at the end, after the dump
-    // writer's rows, which it appends through a handle of its own.
-    traceFile = CreateFileA(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+    // Append-only access: every write lands at the end, also when other
+    // processes trace into the same file.
+    traceFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, NULL);
     // A file that cannot be opened (missing folder, read-only, a folder)
     // leaves the drop-in passing calls on untraced.
@@ -29,8 +45,10 @@ void OpenTraceFile(void)
         return;
     }
     InitializeCriticalSection(&lineLock);
-    traceData = GetPrivateProfileIntA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, 0, RAVO_PROFILE_FILE) != 0;
-    dumpFileName = tracePath;
+    traceSettings.data = ReadCount(RAVO_KEY_TRACE_DATA, 0) != 0;
+    traceSettings.dataBytes = ReadCount(RAVO_KEY_TRACE_DATA_BYTES, RAVO_TRACE_DATA_BYTES_DEFAULT);
+    traceSettings.maxSizeMB = ReadCount(RAVO_KEY_TRACE_MAX_SIZE, RAVO_TRACE_MAX_SIZE_DEFAULT);
+    traceSettings.stable = ReadCount(RAVO_KEY_TRACE_STABLE, 0) != 0;
 }
 
 void CloseTraceFile(void)
@@ -44,7 +62,7 @@ void CloseTraceFile(void)
 
 bool TracingOn(void)
 {
-    return traceFile != NULL;
+    return traceFile != NULL && !stopped;
 }
 
 void AppendText(TraceLine* line, const char* format, ...)
@@ -57,24 +75,76 @@ void AppendText(TraceLine* line, const char* format, ...)
     va_end(args);
 }
 
-void StartLine(TraceLine* line, LONGLONG start, const char* call)
+void StartLine(TraceLine* line)
 {
     line->length = 0;
-    AppendMs(line, start);
-    AppendText(line, " tid %lu %s", GetCurrentThreadId(), call);
+    AppendStamp(line);
 }
 
-void WriteLine(TraceLine* line, const char* dumpTitle, const void* bytes, LONG count)
+void AppendStamp(TraceLine* line)
+{
+    if (traceSettings.stable) {
+        AppendText(line, "YYYY-MM-DD hh:mm:ss.mmm pid P tid T +MS ");
+        return;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LONGLONG sinceLoad = NowTicks();
+    AppendText(line, "%04u-%02u-%02u ", now.wYear, now.wMonth, now.wDay);
+    AppendClock(line, &now);
+    AppendText(line, " pid %lu tid %lu +", dropIn.processId, GetCurrentThreadId());
+    AppendMs(line, sinceLoad);
+    AppendText(line, " ");
+}
+
+// Whether the file would pass MaxSizeMB with length more bytes. Other
+// processes may write the same file, so its size is asked each time.
+static bool PastSizeLimit(int length)
+{
+    if (!traceSettings.maxSizeMB)
+        return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(traceFile, &size))
+        return false;
+    return size.QuadPart + length > (LONGLONG)traceSettings.maxSizeMB * 1024 * 1024;
+}
+
+// Writes under the lock. A failed or short write (disk full, the folder
+// gone) stops the tracing quietly: the host never waits on its trace.
+static void WriteLocked(const char* text, int length)
+{
+    DWORD written;
+    if (!WriteFile(traceFile, text, (DWORD)length, &written, NULL) || written != (DWORD)length)
+        InterlockedExchange(&stopped, 1);
+}
+
+void WriteLine(TraceLine* line, bool out, const void* bytes, LONG count)
 {
     if (line->length > LINE_LIMIT)
         line->length = LINE_LIMIT;
     line->text[line->length++] = '\r';
     line->text[line->length++] = '\n';
+    int size;
+    char* text = traceSettings.data && bytes ? RowsBuffer(line, count, &size) : line->text;
+    int length = line->length;
+    if (text != line->text) {
+        CopyMemory(text, line->text, line->length);
+        length = AppendRows(text, length, out, (const BYTE*)bytes, count);
+    }
     EnterCriticalSection(&lineLock);
-    DWORD written;
-    WriteFile(traceFile, line->text, (DWORD)line->length, &written, NULL);
-    // The dump writer's rows, titled with the call; it reports nothing.
-    if (traceData && dumpTitle && count > 0)
-        DumpMemory(dumpTitle, bytes, count, DUMP_ROWS);
+    if (!stopped) {
+        if (PastSizeLimit(length)) {
+            TraceLine last;
+            StartLine(&last);
+            AppendText(&last, "--- tracing stopped: the trace file reached %s=%ld\r\n", RAVO_KEY_TRACE_MAX_SIZE,
+                       traceSettings.maxSizeMB);
+            WriteLocked(last.text, last.length);
+            InterlockedExchange(&stopped, 1);
+        } else {
+            WriteLocked(text, length);
+        }
+    }
     LeaveCriticalSection(&lineLock);
+    if (text != line->text)
+        HeapFree(GetProcessHeap(), 0, text);
 }

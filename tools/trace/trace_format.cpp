@@ -1,4 +1,4 @@
-// Pieces of a trace line: milliseconds and error codes with their names.
+// Pieces of a trace line: times, durations and error codes with their names.
 // wsprintfA has no floating point, and 64-bit division would need libgcc's
 // helpers, so times are split into whole and thousandths in double.
 #include "trace.h"
@@ -12,6 +12,24 @@ void AppendMs(TraceLine* line, LONGLONG ticks)
     LONG whole = (LONG)ms;
     LONG thousandths = (LONG)((ms - (double)whole) * 1000.0);
     AppendText(line, "%ld.%03ld", whole, thousandths);
+}
+
+void AppendDuration(TraceLine* line, LONGLONG ticks)
+{
+    if (traceSettings.stable)
+        AppendText(line, "D ms");
+    else {
+        AppendMs(line, ticks);
+        AppendText(line, " ms");
+    }
+}
+
+void AppendClock(TraceLine* line, const SYSTEMTIME* t)
+{
+    if (traceSettings.stable)
+        AppendText(line, "hh:mm:ss.mmm");
+    else
+        AppendText(line, "%02u:%02u:%02u.%03u", t->wHour, t->wMinute, t->wSecond, t->wMilliseconds);
 }
 
 // The stage offsets run in steps of 150: NET_ERR_STARTUP (or, for the

@@ -103,20 +103,38 @@ void EndWatch(WaitWatch* w)
         TlsSetValue(dropIn.frameSlot, w->outer);
 }
 
+// A count of turns, or its placeholder in the stable form (the count
+// depends on how fast the peer answered).
+static void AppendTurns(TraceLine* line, const char* format, LONG n)
+{
+    if (traceSettings.stable)
+        AppendText(line, format, "N");
+    else {
+        char number[12];
+        wsprintfA(number, "%ld", n);
+        AppendText(line, format, number);
+    }
+}
+
 void AppendWaitShape(TraceLine* line, const WaitWatch* w)
 {
-    if (!w->watching) {
-        AppendText(line, w->hostCallback ? ", wait: seen by an outer call" : ", wait: no callback");
-    } else {
-        // 0 turns: the first poll found the socket ready (or failed).
-        LONG turns = w->calls[WAIT_PHASE_FIRST] + w->calls[WAIT_PHASE_AGAIN];
-        AppendText(line, ", wait: %ld turns (first %ld, again %ld, %ld left to the module)", turns,
-                   w->calls[WAIT_PHASE_FIRST], w->calls[WAIT_PHASE_AGAIN], w->leftToModule);
-        if (w->calls[WAIT_PHASE_END])
-            AppendText(line, ", end %ld -> %ld", w->calls[WAIT_PHASE_END], w->endAnswer);
-        if (w->replacedByHost)
-            AppendText(line, ", callback replaced by the host");
+    LONG turns = w->calls[WAIT_PHASE_FIRST] + w->calls[WAIT_PHASE_AGAIN];
+    // No turns: the first poll found the socket ready (or failed), and the
+    // line has nothing to add.
+    if (w->watching && turns) {
+        AppendTurns(line, turns == 1 && !traceSettings.stable ? ", wait: %s turn" : ", wait: %s turns", turns);
+        AppendText(line, " (first %ld", w->calls[WAIT_PHASE_FIRST]);
+        AppendTurns(line, ", again %s", w->calls[WAIT_PHASE_AGAIN]);
+        AppendTurns(line, ", %s left to the module)", w->leftToModule);
+        if (w->calls[WAIT_PHASE_END]) {
+            if (w->endAnswer > WAIT_RESULT_ERROR_ABOVE)
+                AppendText(line, ", end: fail with code %ld", w->endAnswer);
+            else
+                AppendText(line, ", end: carry on");
+        }
     }
+    if (w->replacedByHost)
+        AppendText(line, ", callback replaced by the host");
     if (w->urgentTaken)
         AppendText(line, ", urgent byte sent");
 }

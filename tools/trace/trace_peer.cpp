@@ -1,0 +1,82 @@
+// Where _netopen went. The drop-in imports nothing from WinSock: the real
+// module has loaded WSOCK32 by the time _netopen returns, so its routines are
+// found there at run time. No host name is ever looked up here: that can
+// block for seconds; a service name only reads the services file.
+#include "trace.h"
+
+typedef int(__stdcall* SocketNameFn)(SOCKET s, struct sockaddr* name, int* length);
+typedef struct servent*(__stdcall* ServiceByNameFn)(const char* name, const char* protocol);
+typedef unsigned long(__stdcall* InetAddrFn)(const char* text);
+
+struct WinsockRoutines {
+    SocketNameFn getpeername;
+    SocketNameFn getsockname;
+    ServiceByNameFn getservbyname;
+    InetAddrFn inet_addr;
+};
+
+// The routines, or NULL when WSOCK32 is not loaded or lacks one.
+static const WinsockRoutines* Winsock(void)
+{
+    static WinsockRoutines found;
+    if (found.inet_addr)
+        return &found;
+    HMODULE wsock = GetModuleHandleA("WSOCK32.dll");
+    if (!wsock)
+        return NULL;
+    found.getpeername = (SocketNameFn)(void*)GetProcAddress(wsock, "getpeername");
+    found.getsockname = (SocketNameFn)(void*)GetProcAddress(wsock, "getsockname");
+    found.getservbyname = (ServiceByNameFn)(void*)GetProcAddress(wsock, "getservbyname");
+    InetAddrFn inetAddr = (InetAddrFn)(void*)GetProcAddress(wsock, "inet_addr");
+    if (!found.getpeername || !found.getsockname || !found.getservbyname)
+        return NULL;
+    found.inet_addr = inetAddr;
+    return inetAddr ? &found : NULL;
+}
+
+// Network byte order to the host's, without WinSock's ntohs.
+static unsigned PortOf(u_short networkPort)
+{
+    return (unsigned)((networkPort >> 8) | ((networkPort & 0xff) << 8));
+}
+
+// " A.B.C.D" (and ":P" when port is not 0), or the stable form's placeholder.
+static void AppendAddress(TraceLine* line, const struct in_addr* address, unsigned port)
+{
+    if (traceSettings.stable) {
+        AppendText(line, port ? " A.B.C.D:PORT" : " A.B.C.D");
+        return;
+    }
+    const BYTE* b = (const BYTE*)address;
+    AppendText(line, " %u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    if (port)
+        AppendText(line, ":%u", port);
+}
+
+void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode)
+{
+    const WinsockRoutines* ws = Winsock();
+    if (!ws)
+        return;
+    struct sockaddr_in address;
+    int length = sizeof address;
+    if (socket != -1) {
+        SocketNameFn name = mode == NET_OPEN_BIND ? ws->getsockname : ws->getpeername;
+        if (name((SOCKET)socket, (struct sockaddr*)&address, &length) != 0 || address.sin_family != AF_INET)
+            return;
+        AppendText(line, mode == NET_OPEN_BIND ? ", bound to" : ", connected to");
+        AppendAddress(line, &address.sin_addr, PortOf(address.sin_port));
+        return;
+    }
+    // A failed open: the port of the service, and the address when the host
+    // name is one already (dotted), as the host asked for them.
+    struct servent* service = serviceName ? ws->getservbyname(serviceName, "tcp") : NULL;
+    unsigned port = service ? PortOf(service->s_port) : 0;
+    unsigned long dotted = hostName ? ws->inet_addr(hostName) : INADDR_NONE;
+    if (dotted != INADDR_NONE) {
+        AppendText(line, ", to");
+        AppendAddress(line, (const struct in_addr*)&dotted, port);
+    } else if (port) {
+        AppendText(line, traceSettings.stable ? ", to port PORT" : ", to port %u", port);
+    }
+}
