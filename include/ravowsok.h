@@ -119,6 +119,9 @@
 #define RAVO_TRACE_DATA_BYTES_DEFAULT 4096
 #define RAVO_TRACE_MAX_SIZE_DEFAULT 0
 #define RAVO_TRACE_REAL_MODULE "ravowsok-real.dll"
+/* The drop-in's FileDescription in its version resource (the module has no
+ * version resource). */
+#define RAVO_TRACE_DESCRIPTION "ravotrace.dll, the tracing drop-in in front of ravowsok-real.dll"
 
 #ifndef RC_INVOKED
 

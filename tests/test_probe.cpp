@@ -311,7 +311,7 @@ static bool FileSha256(const char* path, char* hex)
 
 TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
 {
-    char hex[65], line[96];
+    char hex[65], line[MAX_PATH + 32];
     if (FileSha256(BuildPath("ravowsok.dll"), hex)) {
         sprintf(line, "sha256:      %s", hex);
         for (const char* args : {"--version", "version"}) {
@@ -322,6 +322,11 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
             OutputHas(&c, args, texts);
         }
     }
+    Child dropIn;
+    sprintf(line, "version --dll %s", BuildPath("viatrace\\ravowsok.dll"));
+    RunProbe(&dropIn, line);
+    static const char* const dropInTexts[] = {"kind:        the tracing drop-in ravotrace.dll", NULL};
+    OutputHas(&dropIn, line, dropInTexts);
     Child known;
     RunProbe(&known, "services ravotest6");
     sprintf(line, "ravotest6/tcp -> port %u", ServicePort("ravotest6"));
@@ -338,6 +343,38 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
     CHECK_EQ(0, listing.exitCode, "services: exit status");
     static const char* const listed[] = {"ravotest6", "ravodemo", NULL};
     OutputHas(&listing, "services", listed);
+}
+
+// The sample trace in administrators.md is this run's trace in the stable
+// form: a round trip through the drop-in against the probe's echo server,
+// which answers once the urgent byte has come, then an unknown service.
+TEST_CASE(trace_sample_in_the_docs_is_what_the_drop_in_writes)
+{
+    std::string trace = BuildPath("test_probe-sample.trace"), doc, text, sample;
+    DeleteFileA(trace.c_str());
+    const char* const keys[][2] = {{RAVO_KEY_TRACE_FILE, trace.c_str()}, {RAVO_KEY_TRACE_DATA, "1"},
+                                   {RAVO_KEY_TRACE_STABLE, "1"}};
+    for (const auto& k : keys)
+        WritePrivateProfileStringA(RAVO_TRACE_SECTION, k[0], k[1], RAVO_PROFILE_FILE);
+    const std::string dll = std::string(" --dll ") + BuildPath("viatrace\\ravowsok.dll");
+    Child server, send, open;
+    if (StartEchoServer(&server, "echo-server ravotest6 --once --seconds 60 --delay 50000")) {
+        RunProbe(&send, ("send 127.0.0.1 ravotest6 SELECT 1 --interrupt-after 100" + dll).c_str());
+        FinishChild(&server, RUN_MS);
+    }
+    RunProbe(&open, ("open 127.0.0.1 no-such-service" + dll).c_str());
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
+    ReadWholeFile(trace.c_str(), &text);
+    // The indented block that follows the marker line, without its indent.
+    ReadWholeFile(BuildPath("..\\docs\\administrators.md"), &doc);
+    size_t at = doc.find("<!-- the stable trace sample -->\n\n");
+    for (at = at == std::string::npos ? doc.size() : doc.find('\n', at) + 2; doc.compare(at, 4, "    ") == 0;) {
+        size_t end = doc.find('\n', at);
+        sample += doc.substr(at + 4, end - at - 4) + "\r\n";
+        at = end + 1;
+    }
+    CHECK(!sample.empty() && text == sample, "the sample in administrators.md:\n%s\nthe trace of this run:\n%s",
+          sample.c_str(), text.c_str());
 }
 
 // The probe is the host: its callback returns 0 at the end of a wait, or is

@@ -2,6 +2,7 @@
 // ravotrace.dll installed as ravowsok.dll would trace, and where to. Read
 // with the same section, keys and defaults as the drop-in.
 #include "probe.h"
+#include "trace_settings.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -15,10 +16,25 @@ void PrintTraceSettings(void)
                RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE);
         return;
     }
-    LONG data = (LONG)GetPrivateProfileIntA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, 0, RAVO_PROFILE_FILE);
+    TraceSettings t;
+    ReadTraceSettings(&t);
     printf("tracing:       on, when ravotrace.dll stands in as ravowsok.dll (%s beside it):\n"
-           "               one line per call appended to %s%s\n",
-           RAVO_TRACE_REAL_MODULE, file, data ? ", with the bytes of every send and read (Data=1)" : "");
+           "               a line as each call that can block begins and as each call ends, appended to\n"
+           "               %s\n",
+           RAVO_TRACE_REAL_MODULE, file);
+    if (t.data)
+        printf("  %s=1: the bytes of every send and read, at most %s=%ld of each\n", RAVO_KEY_TRACE_DATA,
+               RAVO_KEY_TRACE_DATA_BYTES, t.dataBytes);
+    else
+        printf("  %s=0: no bytes\n", RAVO_KEY_TRACE_DATA);
+    if (t.maxSizeMB)
+        printf("  %s=%ld: tracing stops once the file holds %ld MiB\n", RAVO_KEY_TRACE_MAX_SIZE, t.maxSizeMB,
+               t.maxSizeMB);
+    else
+        printf("  %s=0: no limit: the file grows until you delete it\n", RAVO_KEY_TRACE_MAX_SIZE);
+    if (t.stable)
+        printf("  %s=1: placeholders for times, ids and addresses (for comparing traces)\n",
+               RAVO_KEY_TRACE_STABLE);
     // Opened as the drop-in opens it, but never created here.
     HANDLE h = CreateFileA(file, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, NULL);

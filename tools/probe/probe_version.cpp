@@ -4,6 +4,7 @@
 #include "probe.h"
 #include "probe_version.h"
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <wincrypt.h>
@@ -45,10 +46,32 @@ static DWORD LinkTimeStamp(HMODULE dll)
     return nt->FileHeader.TimeDateStamp;
 }
 
+// True when the file's version resource describes the tracing drop-in (the
+// module itself has no version resource).
+static bool IsTracingDropIn(const char* path)
+{
+    DWORD ignored;
+    DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    if (!size)
+        return false;
+    char* info = (char*)malloc(size);
+    char* description = NULL;
+    UINT length = 0;
+    bool dropIn = info && GetFileVersionInfoA(path, 0, size, info) &&
+                  VerQueryValueA(info, "\\StringFileInfo\\040904b0\\FileDescription", (void**)&description,
+                                 &length) &&
+                  length && strcmp(description, RAVO_TRACE_DESCRIPTION) == 0;
+    free(info);
+    return dropIn;
+}
+
 // Returns the number of exports missing or away from their ordinals.
 static int PrintModule(HMODULE dll, const char* path)
 {
     printf("module:      %s\n", path);
+    if (IsTracingDropIn(path))
+        printf("kind:        the tracing drop-in ravotrace.dll, not the module: it passes every call on to\n"
+               "             %s in its own folder (see [Trace] in ravoprobe settings)\n", RAVO_TRACE_REAL_MODULE);
     BYTE digest[SHA256_SIZE];
     DWORD size;
     if (HashFile(path, digest, &size)) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "exports.h"
+#include "trace_settings.h"
 #include "ravowsok.h"
 
 // --- trace_entry.cpp: the drop-in's own state and first use ----------------
@@ -40,12 +41,6 @@ extern char realModulePath[MAX_PATH];
 extern char realModuleProblem[160];  // empty when the module is in use
 
 // --- trace_file.cpp: the trace file and its settings -------------------------
-struct TraceSettings {
-    bool data;         // Data=1: the bytes of sends and reads
-    LONG dataBytes;    // at most this many of them per call
-    LONG maxSizeMB;    // 0: no limit
-    bool stable;       // placeholders for what changes from run to run
-};
 extern TraceSettings traceSettings;
 // Reads [Trace] of the profile and opens (or creates) the file to append.
 void OpenTraceFile(void);
