@@ -3,7 +3,7 @@
 // of this design), against plain blocking WinSock, and through the tracing
 // drop-in ravotrace.dll with tracing off (its cost to a host), in one run.
 //
-//   ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--quick]
+//   ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--data-bytes N] [--quick]
 //
 // The contenders take turns in short slices of each round, and the one that
 // starts a slice rotates, so that the machine's drift and any advantage of
@@ -24,6 +24,7 @@ struct Options {
     int roundTrips;
     unsigned long bulkMiB;
     const char* service;
+    const char* dataBytes;  // DataBytes of the Data=1 contender; NULL: its default
 };
 
 static bool ParseOptions(int argc, char** argv, Options* o)
@@ -32,6 +33,7 @@ static bool ParseOptions(int argc, char** argv, Options* o)
     o->roundTrips = 1000;
     o->bulkMiB = 16;
     o->service = "ravotest5";
+    o->dataBytes = NULL;
     for (int i = 1; i < argc; i++) {
         bool more = i + 1 < argc;
         if (strcmp(argv[i], "--quick") == 0) {
@@ -46,8 +48,11 @@ static bool ParseOptions(int argc, char** argv, Options* o)
             o->bulkMiB = strtoul(argv[++i], NULL, 10);
         } else if (strcmp(argv[i], "--service") == 0 && more) {
             o->service = argv[++i];
+        } else if (strcmp(argv[i], "--data-bytes") == 0 && more) {
+            o->dataBytes = argv[++i];
         } else {
-            printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--quick]\n");
+            printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--data-bytes N] "
+                   "[--quick]\n");
             return false;
         }
     }
@@ -181,7 +186,7 @@ static int RunBench(const Options* o)
     StartWatchdog(STUCK_MS);
 
     double start = Seconds();
-    bool ok = LoadModule() && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) && RunRounds(r);
+    bool ok = LoadModule(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) && RunRounds(r);
     if (ok)
         MeasureCallCosts(echoLink[HAND_LOOP].s, r);
     r->totalSeconds = Seconds() - start;

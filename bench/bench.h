@@ -57,8 +57,9 @@ struct Link {
 // Loads ravowsok.dll from beside this program, and the drop-in with the
 // module behind it from build/viatrace and from copies of that folder, one
 // for each tracing contender; false with a message. UnloadModule deletes the
-// copies and the trace files.
-bool LoadModule(void);
+// copies and the trace files. dataBytes: DataBytes for the Data=1
+// contender (NULL: the drop-in's default).
+bool LoadModule(const char* dataBytes);
 void UnloadModule(void);
 // Opens a connection to the service (module) or to 127.0.0.1:port.
 bool OpenLink(Link* link, Contender who, const char* service, u_short port);

@@ -60,7 +60,7 @@ static bool CopyViaTrace(const char* folder)
 
 // Loads a tracing contender's drop-in with its [Trace] settings; its first
 // call reads them, so the section can change for the next one.
-static bool LoadTracing(Contender who, const char* data)
+static bool LoadTracing(Contender who, const char* data, const char* dataBytes)
 {
     int i = who - TRACE_LINES;
     char path[MAX_PATH];
@@ -68,6 +68,7 @@ static bool LoadTracing(Contender who, const char* data)
     DeleteFileA(BuildPath(TRACE_FILE[i]));
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, BuildPath(TRACE_FILE[i]), RAVO_PROFILE_FILE);
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, data, RAVO_PROFILE_FILE);
+    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA_BYTES, dataBytes, RAVO_PROFILE_FILE);
     dropIns[who] = CopyViaTrace(TRACE_FOLDER[i]) ? LoadExports(BuildPath(path), &exports[who]) : NULL;
     if (dropIns[who])
         exports[who].nettype();
@@ -75,7 +76,7 @@ static bool LoadTracing(Contender who, const char* data)
     return dropIns[who] != NULL;
 }
 
-bool LoadModule(void)
+bool LoadModule(const char* dataBytes)
 {
     module = LoadExports(BuildPath("ravowsok.dll"), &exports[MODULE]);
     dropIns[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
@@ -86,7 +87,8 @@ bool LoadModule(void)
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    return module && dropIns[VIA_TRACE] && LoadTracing(TRACE_LINES, "0") && LoadTracing(TRACE_DATA, "1");
+    return module && dropIns[VIA_TRACE] && LoadTracing(TRACE_LINES, "0", NULL) &&
+           LoadTracing(TRACE_DATA, "1", dataBytes);
 }
 
 void UnloadModule(void)
