@@ -1,7 +1,8 @@
 // The nine exports of the drop-in. Each passes the call on to the real
 // module with the host's own arguments; when tracing is on it writes a
-// start line before a call that can block, and a line when the call ends. The host gets the last error
-// that the real call left.
+// start line before a call that can block, and a line when the call ends.
+// The real call starts with the host's last error, and the host gets the
+// last error that the real call left.
 #include "trace.h"
 
 // A traced call: its name and arguments (written on both of its lines),
@@ -30,9 +31,11 @@ static void BeginCall(TracedCall* c, const char* name, bool canBlock)
     c->name = name;
     c->canBlock = canBlock;
     if (canBlock) {
+        DWORD hostsError = GetLastError();
         StartLine(&c->line);
         AppendText(&c->line, "> %s(%s)", name, c->args);
         WriteLine(&c->line);
+        SetLastError(hostsError);
     }
     GetLocalTime(&c->startedAt);
     c->start = NowTicks();
