@@ -8,6 +8,10 @@
 
 std::vector<ReportItem> reportItems;
 
+// A process with more connections shows this many one by one and sums up
+// the rest, so that a host connecting per query still gets a short report.
+enum { SHOWN_CONNECTIONS = 20 };
+
 std::string Format(const char* format, ...)
 {
     char text[4096];
@@ -173,9 +177,72 @@ static std::string PeerOf(const TracedCall& open)
     return "";
 }
 
+// How long a connection was open: the drop-in's own figure from its summary
+// line, else from its first call's start to the close's end, or to the
+// process's last line when it never closed.
+static double OpenMs(const TracedConnection& c)
+{
+    double from = trace.calls[c.calls.front()].startMs;
+    return c.summaryOpenMs >= 0 ? c.summaryOpenMs : (c.closed ? c.closedMs : trace.processes[c.process].lastMs) - from;
+}
+
+static bool HasTrouble(const TracedConnection& c)
+{
+    for (int i : c.calls)
+        if (trace.calls[i].code || trace.calls[i].neverEnded)
+            return true;
+    return false;
+}
+
+// Which of a process's connections (by position) it shows one by one: all,
+// or beyond SHOWN_CONNECTIONS those with an error or a call that never
+// ended first, then the longest open.
+static std::vector<bool> ConnectionsShown(const TracedProcess& p)
+{
+    size_t n = p.connections.size();
+    std::vector<bool> shown(n, n <= SHOWN_CONNECTIONS);
+    if (n <= SHOWN_CONNECTIONS)
+        return shown;
+    std::vector<size_t> ranked(n);
+    for (size_t k = 0; k < n; k++)
+        ranked[k] = k;
+    std::stable_sort(ranked.begin(), ranked.end(), [&p](size_t a, size_t b) {
+        const TracedConnection &x = trace.connections[p.connections[a]], &y = trace.connections[p.connections[b]];
+        bool xTrouble = HasTrouble(x), yTrouble = HasTrouble(y);
+        return xTrouble != yTrouble ? xTrouble : OpenMs(x) > OpenMs(y);
+    });
+    for (size_t k = 0; k < SHOWN_CONNECTIONS; k++)
+        shown[ranked[k]] = true;
+    return shown;
+}
+
+// The connections not shown one by one, summed up together.
+static void AddOtherConnections(const TracedProcess& p, const std::vector<bool>& shown)
+{
+    std::vector<int> calls;
+    std::vector<double> openTimes;
+    for (size_t k = 0; k < p.connections.size(); k++) {
+        if (shown[k])
+            continue;
+        const TracedConnection& c = trace.connections[p.connections[k]];
+        calls.insert(calls.end(), c.calls.begin(), c.calls.end());
+        openTimes.push_back(OpenMs(c));
+    }
+    int n = (int)openTimes.size();
+    if (!n)
+        return;
+    SortTimes(openTimes.data(), n);
+    Add(ITEM_HEADING, 3, Format("the other %s connections, together", CountText(n).c_str()));
+    Add(ITEM_TEXT, 0, Format("above, %d connections are shown one by one: first those with an error or a call "
+                             "that never ended, then those open longest", (int)SHOWN_CONNECTIONS));
+    Add(ITEM_TEXT, 0, Format("open min / median / 95th percentile / max = %.3f / %.3f / %.3f / %.3f ms (nearest rank)",
+                             NearestRank(openTimes.data(), n, 0), NearestRank(openTimes.data(), n, 50),
+                             NearestRank(openTimes.data(), n, 95), NearestRank(openTimes.data(), n, 100)));
+    AddKindTable(calls);
+}
+
 static void AddConnection(const TracedConnection& c)
 {
-    const TracedProcess& p = trace.processes[c.process];
     const TracedCall* open = c.openCall >= 0 ? &trace.calls[c.openCall] : NULL;
     const TracedCall& first = trace.calls[c.calls.front()];
     std::string title = Format("connection %d", c.number);
@@ -191,12 +258,9 @@ static void AddConnection(const TracedConnection& c)
         Add(ITEM_TEXT, 0, Format("the open failed after %.3f ms: code %ld %s (", open->durationMs, open->code,
                                  open->codeName.c_str()) + opened + ")");
     else if (c.closed)
-        Add(ITEM_TEXT, 0, Format("open %.3f ms: ", c.summaryOpenMs >= 0 ? c.summaryOpenMs
-                                                                         : c.closedMs - first.startMs) +
-                              opened + ", closed " + ClockText(c.closedMs, false));
+        Add(ITEM_TEXT, 0, Format("open %.3f ms: ", OpenMs(c)) + opened + ", closed " + ClockText(c.closedMs, false));
     else
-        Add(ITEM_TEXT, 0, Format("still open at the process's last line, %.3f ms later: ", p.lastMs - first.startMs) +
-                              opened);
+        Add(ITEM_TEXT, 0, Format("still open at the process's last line, %.3f ms later: ", OpenMs(c)) + opened);
     AddKindTable(c.calls);
     AddRunTable(c.calls);
 }
@@ -280,16 +344,19 @@ static void AddProcess(int index)
     const TracedProcess& p = trace.processes[index];
     Add(ITEM_HEADING, 2, Format("process %ld: ", p.pid) +
                              (p.header.empty() ? "its first line is not in the trace" : p.header));
-    Add(ITEM_TEXT, 0, Format("traced %s to %s (%.3f ms): %d calls on %d thread%s, %d connection%s",
+    Add(ITEM_TEXT, 0, Format("traced %s to %s (%.3f ms): %s calls on %d thread%s, %s connection%s",
                              ClockText(p.firstMs, true).c_str(), ClockText(p.lastMs, false).c_str(),
-                             p.lastMs - p.firstMs, (int)p.calls.size(), (int)p.threads.size(),
-                             p.threads.size() == 1 ? "" : "s", (int)p.connections.size(),
+                             p.lastMs - p.firstMs, CountText(p.calls.size()).c_str(), (int)p.threads.size(),
+                             p.threads.size() == 1 ? "" : "s", CountText(p.connections.size()).c_str(),
                              p.connections.size() == 1 ? "" : "s"));
     if (!p.stopped.empty())
         Add(ITEM_TEXT, 0, p.stopped + ": later calls are not in the trace");
     Add(ITEM_TIMELINE, 0, "")->process = index;
-    for (int c : p.connections)
-        AddConnection(trace.connections[c]);
+    std::vector<bool> shown = ConnectionsShown(p);
+    for (size_t k = 0; k < p.connections.size(); k++)
+        if (shown[k])
+            AddConnection(trace.connections[p.connections[k]]);
+    AddOtherConnections(p, shown);
     std::vector<int> outside;
     for (int i : p.calls)
         if (trace.calls[i].connection < 0)

@@ -5,6 +5,7 @@
 #include "probe_report.h"
 #include <algorithm>
 #include <math.h>
+#include <string.h>
 
 enum {
     PLOT_WIDTH = 1000,   // pixels for the process's time
@@ -15,6 +16,7 @@ enum {
     BAR_HEIGHT = 13,
     HISTOGRAM_HEIGHT = 120,
     BINS_PER_DECADE = 5,
+    PACKED_ABOVE = 40,   // connections a process shows in lanes of their own
 };
 
 // The calls of one kind that fall into one pixel column of a lane.
@@ -43,6 +45,41 @@ static void WriteBar(FILE* page, const TracedCall& c, double x, double width, in
                 LABEL_WIDTH + x + width + 3, y + BAR_TOP + 10);
 }
 
+// The calls of one pixel column: a lone call as its own bar; several as one
+// bar per kind, stacked, each as high as its share of the column's busy time.
+static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
+{
+    int count = 0;
+    double busyMs = 0;
+    for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++) {
+        count += kinds[kind].count;
+        busyMs += kinds[kind].busyMs;
+    }
+    if (count == 1)
+        for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++)
+            if (kinds[kind].count)
+                WriteBar(page, trace.calls[kinds[kind].first], at, 1, y);
+    if (count < 2)
+        return;
+    double bottom = y + BAR_TOP + BAR_HEIGHT;
+    for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++) {
+        const Column& col = kinds[kind];
+        if (!col.count)
+            continue;
+        double share = busyMs > 0 ? col.busyMs / busyMs : (double)col.count / count;
+        double height = std::max(1.0, BAR_HEIGHT * share);
+        bottom -= height;
+        const TracedCall& first = trace.calls[col.first];
+        fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
+                col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
+        fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
+                col.count, col.count == 1 ? "" : "s", callNames[kind], ClockText(first.startMs, false).c_str(),
+                ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
+        WriteEscaped(page, first.line);
+        fputs("</title></rect>\n", page);
+    }
+}
+
 static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const std::string& label, double t0,
                       double scale)
 {
@@ -51,7 +88,10 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
     WriteEscaped(page, label.c_str());
     fprintf(page, "</text><rect class=\"lane\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"/>\n", LABEL_WIDTH,
             y + BAR_TOP - 2, PLOT_WIDTH, BAR_HEIGHT + 4);
-    std::vector<Column> columns(PLOT_WIDTH * RAVO_EXPORT_COUNT);
+    // The calls come in the order they started, so the pixel columns come
+    // in order too: one column's calls are gathered, drawn, then forgotten.
+    Column kinds[RAVO_EXPORT_COUNT] = {};
+    int at = -1;
     for (int i : calls) {
         const TracedCall& c = trace.calls[i];
         double x0 = (c.startMs - t0) * scale, x1 = (c.endMs - t0) * scale;
@@ -59,8 +99,13 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
             WriteBar(page, c, x0, x1 - x0, y);
             continue;
         }
-        int at = std::min(std::max((int)x0, 0), PLOT_WIDTH - 1);
-        Column* col = &columns[at * RAVO_EXPORT_COUNT + c.kind];
+        int column = std::min(std::max((int)x0, 0), PLOT_WIDTH - 1);
+        if (column != at) {
+            WriteColumn(page, kinds, at, y);
+            memset(kinds, 0, sizeof kinds);
+            at = column;
+        }
+        Column* col = &kinds[c.kind];
         if (col->count++ == 0)
             col->first = i;
         col->errors += c.code != 0;
@@ -68,40 +113,7 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
         col->busyMs += c.durationMs;
         col->lastEndMs = c.endMs;
     }
-    // A column of several calls: one bar per kind, stacked, each as high as
-    // its share of the column's busy time.
-    for (int at = 0; at < PLOT_WIDTH; at++) {
-        const Column* kinds = &columns[at * RAVO_EXPORT_COUNT];
-        int count = 0;
-        double busyMs = 0;
-        for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++) {
-            count += kinds[kind].count;
-            busyMs += kinds[kind].busyMs;
-        }
-        if (count == 1)
-            for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++)
-                if (kinds[kind].count)
-                    WriteBar(page, trace.calls[kinds[kind].first], at, 1, y);
-        if (count < 2)
-            continue;
-        double bottom = y + BAR_TOP + BAR_HEIGHT;
-        for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++) {
-            const Column& col = kinds[kind];
-            if (!col.count)
-                continue;
-            double share = busyMs > 0 ? col.busyMs / busyMs : (double)col.count / count;
-            double height = std::max(1.0, BAR_HEIGHT * share);
-            bottom -= height;
-            const TracedCall& first = trace.calls[col.first];
-            fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
-                    col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
-            fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
-                    col.count, col.count == 1 ? "" : "s", callNames[kind], ClockText(first.startMs, false).c_str(),
-                    ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
-            WriteEscaped(page, first.line);
-            fputs("</title></rect>\n", page);
-        }
-    }
+    WriteColumn(page, kinds, at, y);
 }
 
 void WriteTimeline(FILE* page, int process)
@@ -118,7 +130,33 @@ void WriteTimeline(FILE* page, int process)
             outside.push_back(i);
     }
     double span = std::max(t1 - t0, 0.001), scale = PLOT_WIDTH / span;
-    int lanes = (int)p.connections.size() + !outside.empty();
+    // One lane per connection; beyond PACKED_ABOVE connections, one after
+    // another share a lane, so a host connecting per query gets as many
+    // lanes as it had connections open at once.
+    bool packed = p.connections.size() > PACKED_ABOVE;
+    std::vector<std::vector<int>> laneCalls;
+    std::vector<double> laneEnds;
+    std::vector<int> laneFirst, laneCounts;
+    for (size_t k = 0; k < p.connections.size(); k++) {
+        const TracedConnection& c = trace.connections[p.connections[k]];
+        double from = trace.calls[c.calls.front()].startMs, until = from;
+        for (int i : c.calls)
+            until = std::max(until, trace.calls[i].endMs);
+        size_t lane = 0;
+        while (packed && lane < laneEnds.size() && laneEnds[lane] > from)
+            lane++;
+        if (!packed || lane == laneEnds.size()) {
+            lane = laneEnds.size();
+            laneCalls.emplace_back();
+            laneEnds.push_back(until);
+            laneFirst.push_back((int)k);
+            laneCounts.push_back(0);
+        }
+        laneCalls[lane].insert(laneCalls[lane].end(), c.calls.begin(), c.calls.end());
+        laneEnds[lane] = std::max(laneEnds[lane], until);
+        laneCounts[lane]++;
+    }
+    int lanes = (int)laneCalls.size() + !outside.empty();
     fprintf(page, "<svg class=\"timeline\" width=\"%d\" height=\"%d\">\n", LABEL_WIDTH + PLOT_WIDTH + 80,
             AXIS_HEIGHT + lanes * LANE_HEIGHT + 4);
     for (int tick = 0; tick <= 4; tick++) {
@@ -128,16 +166,17 @@ void WriteTimeline(FILE* page, int process)
         fprintf(page, "<text x=\"%d\" y=\"12\" text-anchor=\"%s\">%s</text>\n", x, tick ? "middle" : "start",
                 ClockText(t0 + span * tick / 4, tick == 0).c_str());
     }
-    int lane = 0;
-    for (int c : p.connections) {
-        const TracedConnection& conn = trace.connections[c];
-        std::string label = Format("connection %d", conn.number);
-        if (conn.socket >= 0)
-            label += Format(", socket %ld", conn.socket);
-        WriteLane(page, conn.calls, lane++, label, t0, scale);
+    for (size_t lane = 0; lane < laneCalls.size(); lane++) {
+        const TracedConnection& first = trace.connections[p.connections[laneFirst[lane]]];
+        std::string label = Format("connection %d", first.number);
+        if (laneCounts[lane] > 1)
+            label = Format("%d connections from %d", laneCounts[lane], first.number);
+        else if (first.socket >= 0)
+            label += Format(", socket %ld", first.socket);
+        WriteLane(page, laneCalls[lane], (int)lane, label, t0, scale);
     }
     if (!outside.empty())
-        WriteLane(page, outside, lane, "outside connections", t0, scale);
+        WriteLane(page, outside, (int)laneCalls.size(), "outside connections", t0, scale);
     fputs("</svg>\n", page);
 }
 
