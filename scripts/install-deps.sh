@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
-# Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres), and
-# clang, lld and llvm for Microsoft-style hosts. Does nothing when everything
+# Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
+# clang, lld and llvm for Microsoft-style hosts, and Chromium (test_report
+# opens the probe's report page in it, headless). Does nothing when everything
 # is already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
@@ -41,6 +42,8 @@ ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v clang >/dev/null || need+=(clang)
 command -v lld-link >/dev/null || need+=(lld)
 command -v llvm-dlltool >/dev/null || need+=(llvm)
+# test_report opens ravoprobe report's page in a real browser, headless.
+command -v chromium >/dev/null || need+=(chromium)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -35,6 +35,7 @@ struct ProbeOptions {
     DWORD seconds;          // echo-server --seconds N
     bool once;              // echo-server --once
     DWORD delayMs;          // echo-server --delay MS
+    const char* htmlPath;   // report --html FILE, or NULL
     int argc;               // the operands left (HOST, SERVICE, TEXT...)
     char** argv;
 };
@@ -46,6 +47,7 @@ int CommandSend(const ProbeOptions* o);
 int CommandEchoServer(const ProbeOptions* o);
 int CommandVersion(const ProbeOptions* o);
 int CommandServices(const ProbeOptions* o);
+int CommandReport(const ProbeOptions* o);
 // settings: the [Trace] section of the tracing drop-in (probe_trace.cpp).
 void PrintTraceSettings(void);
 
@@ -111,6 +113,10 @@ void DisarmWatch(ProbeWatch* w);
 // each by nearest rank: the value at rank ceil(p / 100 * n) of the sorted
 // times, so the median is the one at rank ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
+// Sorts n times ascending; the value at rank ceil(percent / 100 * n) of
+// them (at least rank 1).
+void SortTimes(double* ms, int n);
+double NearestRank(const double* sorted, int n, int percent);
 
 // A number of ravowsok.h or of this header as text, for fixed texts.
 #define TEXT_OF(x) #x

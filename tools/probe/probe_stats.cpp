@@ -10,8 +10,12 @@ static int CompareTimes(const void* a, const void* b)
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// The value at rank ceil(percent / 100 * n) of n sorted times (at least rank 1).
-static double NearestRank(const double* sorted, int n, int percent)
+void SortTimes(double* ms, int n)
+{
+    qsort(ms, n, sizeof *ms, CompareTimes);
+}
+
+double NearestRank(const double* sorted, int n, int percent)
 {
     int rank = (percent * n + 99) / 100;
     return sorted[(rank < 1 ? 1 : rank) - 1];
@@ -21,7 +25,7 @@ void PrintTimeSummary(const char* what, double* ms, int n)
 {
     if (n <= 0)
         return;
-    qsort(ms, n, sizeof *ms, CompareTimes);
+    SortTimes(ms, n);
     printf("%s min / median / 95th percentile / max = %.2f / %.2f / %.2f / %.2f ms (nearest rank)\n", what,
            NearestRank(ms, n, 0), NearestRank(ms, n, 50), NearestRank(ms, n, 95), NearestRank(ms, n, 100));
 }

@@ -16,6 +16,7 @@ enum {
     OPT_ONCE = 1 << 5,
     OPT_DELAY = 1 << 6,
     OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
+    OPT_HTML = 1 << 8,
 };
 
 // The largest values accepted: beyond them a number is refused, not capped
@@ -127,6 +128,20 @@ static const Command COMMANDS[] = {
      "resolved to its port as _netopen resolves it (getservbyname, \"tcp\").\n"
      "Exit status 0; 1 when the file cannot be read; 2 bad usage; 4 when NAME has\n"
      "no tcp entry (as open and send do for an unknown service).\n"},
+    {"report", CommandReport, OPT_HTML, 1, 1, "ravoprobe report TRACE [--html FILE]",
+     "Sums up a trace of the drop-in ravotrace.dll per process and per connection:\n"
+     "how long each connection was open; per kind of call its count, bytes and\n"
+     "total, median, 95th-percentile and longest duration (nearest rank); the ten\n"
+     "slowest calls with their wall-clock times; errors by code with their names\n"
+     "and first occurrence; the calls in order, like calls run together (\"649 x\n"
+     "_netread, 8192-byte buffer, ...\"); and calls that started but never ended.\n"
+     "--html FILE also writes one self-contained page: a timeline per connection\n"
+     "(hover over a bar for its trace line), a histogram of read durations and\n"
+     "the same tables. Lines the report cannot read (a line cut short, the older\n"
+     "trace format, Stable=1 placeholders, anything else) are named on stderr.\n"
+     "Exit status 0; 1 when the trace cannot be read, holds nothing to report, or\n"
+     "lines were left out (the report covers the rest), or the page cannot be\n"
+     "written; 2 bad usage.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -238,6 +253,9 @@ static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o
         } else if (strcmp(a, "--interval") == 0 && (c->options & OPT_COUNT)) {
             if (!ParseNumber(c->name, a, next, 0, MAX_TIMEOUT_MS, &o->intervalMs))
                 return PROBE_USAGE;
+            i++;
+        } else if (strcmp(a, "--html") == 0 && (c->options & OPT_HTML) && next) {
+            o->htmlPath = next;
             i++;
         } else if (strcmp(a, "--quiet") == 0 && (c->options & OPT_COUNT)) {
             o->quiet = true;
