@@ -198,8 +198,8 @@ void WriteHistogram(FILE* page, int process)
         int bin = std::min((int)((log10(ms) - low) * BINS_PER_DECADE), bins - 1);
         most = std::max(most, ++counts[bin]);
     }
-    fprintf(page, "<h3>How long the reads took (%d reads)</h3>\n<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
-            (int)reads.size(), 60 + bins * width, HISTOGRAM_HEIGHT + 40);
+    fprintf(page, "<h3>How long the reads took (%d read%s)</h3>\n<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
+            (int)reads.size(), reads.size() == 1 ? "" : "s", 60 + bins * width, HISTOGRAM_HEIGHT + 40);
     fprintf(page, "<text x=\"0\" y=\"12\">%d</text><text x=\"0\" y=\"%d\">0</text>\n", most, HISTOGRAM_HEIGHT + 10);
     for (int bin = 0; bin < bins; bin++) {
         int height = (int)ceil((double)counts[bin] * HISTOGRAM_HEIGHT / most);
