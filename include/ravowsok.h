@@ -171,6 +171,23 @@ typedef long(__stdcall* WepFn)(long reserved);
 typedef long(__stdcall* HookProcFn)(int code, unsigned int wParam, long lParam);
 typedef int(__stdcall* BlockingHookFn)(void);
 
+/* The exports in ordinal order, one line each: name, ordinal, argument bytes
+ * (the __stdcall decoration) and pointer type. The build makes the module's
+ * export table, its import libraries and the tracing drop-in's export table
+ * from these lines, and the project's tools resolve the exports through them:
+ * RAVO_EXPORTS(X) expands X(name, ordinal, argumentBytes, PointerType) for
+ * each export. */
+#define RAVO_EXPORTS(X)                  \
+    X(KybdBlockProc, 1, 12, HookProcFn)  \
+    X(MouseBlockProc, 2, 12, HookProcFn) \
+    X(WEP, 3, 4, WepFn)                  \
+    X(_netclose, 4, 8, NetCloseFn)       \
+    X(_netopen, 5, 28, NetOpenFn)        \
+    X(_netread, 6, 20, NetReadFn)        \
+    X(_netsend, 7, 20, NetSendFn)        \
+    X(_nettype, 8, 0, NetTypeFn)         \
+    X(mcWSAHook, 9, 0, BlockingHookFn)
+
 #ifdef __cplusplus
 }
 #endif

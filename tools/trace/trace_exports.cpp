@@ -50,7 +50,7 @@ static long FinishPlainLine(TracedCall* c, long result, bool withCode)
 }
 
 // _netopen (5)
-extern "C" long __stdcall TraceNetOpen(const char* hostName, const char* serviceName, long mode, long reserved1,
+extern "C" long __stdcall Trace_netopen(const char* hostName, const char* serviceName, long mode, long reserved1,
                                        long* errorCode, long reserved2, void* conn)
 {
     const RavoExports* real = UseRealModule();
@@ -90,7 +90,7 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
 }
 
 // _netsend (7)
-extern "C" long __stdcall TraceNetSend(long s, const char* buffer, long length, long* errorCode, void* conn)
+extern "C" long __stdcall Trace_netsend(long s, const char* buffer, long length, long* errorCode, void* conn)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -99,7 +99,7 @@ extern "C" long __stdcall TraceNetSend(long s, const char* buffer, long length, 
 }
 
 // _netread (6)
-extern "C" long __stdcall TraceNetRead(long s, char* buffer, long size, long* errorCode, void* conn)
+extern "C" long __stdcall Trace_netread(long s, char* buffer, long size, long* errorCode, void* conn)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -108,7 +108,7 @@ extern "C" long __stdcall TraceNetRead(long s, char* buffer, long size, long* er
 }
 
 // _netclose (4)
-extern "C" long __stdcall TraceNetClose(long s, long reserved)
+extern "C" long __stdcall Trace_netclose(long s, long reserved)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -148,13 +148,13 @@ static long TracePlainCall(PlainCall which, const char* lineStart, long reserved
 }
 
 // _nettype (8)
-extern "C" long __stdcall TraceNetType(void)
+extern "C" long __stdcall Trace_nettype(void)
 {
     return TracePlainCall(CALL_NETTYPE, "_nettype()", 0);
 }
 
 // WEP (3)
-extern "C" long __stdcall TraceWep(long reserved)
+extern "C" long __stdcall TraceWEP(long reserved)
 {
     return TracePlainCall(CALL_WEP, "WEP()", reserved);
 }
@@ -185,7 +185,7 @@ extern "C" long __stdcall TraceMouseBlockProc(int code, unsigned int mouseMessag
 }
 
 // mcWSAHook (9)
-extern "C" int __stdcall TraceMcWSAHook(void)
+extern "C" int __stdcall TracemcWSAHook(void)
 {
     return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook()", 0);
 }
