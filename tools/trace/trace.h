@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "exports.h"
+#include "stages.h"
 #include "ravowsok.h"
 
 // --- trace_entry.cpp: the drop-in's own state and first use ----------------
@@ -57,8 +58,7 @@ void WriteLine(TraceLine* line, const char* dumpTitle, const void* bytes, LONG c
 // --- trace_format.cpp: pieces of a line ------------------------------------
 // "M.MMM": ticks as milliseconds with three decimals.
 void AppendMs(TraceLine* line, LONGLONG ticks);
-// The stages whose offsets a call's error code may carry.
-enum CodeSource { FROM_OPEN, FROM_DATA_CALL, FROM_CLOSE };
+// from: the export that reported the code (CodeSource, stages.h).
 // " code N NAME": the WinSock name, with the stage's offset named too.
 void AppendCode(TraceLine* line, LONG code, CodeSource from);
 

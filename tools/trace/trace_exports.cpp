@@ -81,7 +81,7 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
     EndCall(&c, call);
     EndWatch(&watch);
     AppendText(&c.line, "(%ld, %ld bytes) = %ld,", s, length, result);
-    if (*errorCode > WAIT_RESULT_ERROR_ABOVE && watch.calls[WAIT_PHASE_END] && *errorCode == watch.endAnswer)
+    if (IsCallbackEndValue(*errorCode, watch.calls[WAIT_PHASE_END] != 0, watch.endAnswer))
         AppendText(&c.line, " code %ld, the callback's end value", *errorCode);
     else
         AppendCode(&c.line, *errorCode, FROM_DATA_CALL);
