@@ -3,7 +3,9 @@
 #   check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER]
 #     every command and option of ravoprobe --help and dumptool --help is in
 #     docs/administrators.md, and every `ravoprobe COMMAND` and `--option` in
-#     its code spans is in that help (spans naming wine-run.sh are left out)
+#     its code spans is in that help (spans naming wine-run.sh are left out);
+#     the help's exit statuses are the rows of the document's table, each
+#     with the same meaning
 #   check_docs.sh links SOURCE_DIR
 #     every relative link (and its #heading) resolves, and every source-tree
 #     path named exists; build/, release-tree and absolute paths are exempt
@@ -28,6 +30,11 @@ if [ "$mode" = help ]; then
   for c in $(grep -oE 'ravoprobe [a-z][a-z-]*' <<<"$spans" | cut -d' ' -f2 | sort -u); do
     grep -qx "$c" <<<"$commands" || fail "administrators.md names 'ravoprobe $c', which the help does not list"
   done
+  helpStatuses=$(sed -n '/^Exit status:$/,/^[^ ]/s/^  \([0-9]\)  /\1 /p' <<<"$probe")
+  docStatuses=$(awk '/^### Exit statuses/ { on = 1; next } /^#/ { on = 0 } on' "$doc" |
+                sed -n 's/^| \([0-9]\) | \(.*\) |$/\1 \2/p' | tr -d '`')
+  [ -n "$helpStatuses" ] && [ "$helpStatuses" = "$docStatuses" ] ||
+    fail "administrators.md's exit statuses differ from the help's:"$'\n'"$(diff <(echo "$docStatuses") <(echo "$helpStatuses"))"
 elif [ "$mode" = links ]; then
   # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
   anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }

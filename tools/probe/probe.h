@@ -5,20 +5,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "exit_status.h"
 #include "exports.h"
 #include "ravowsok.h"
 #include "stages.h"
-
-// Exit statuses of every command, so that a script can tell a server that
-// is down from a name that is wrong from a server that hangs.
-enum {
-    PROBE_OK = 0,
-    PROBE_FAILED = 1,      // the server refused or ended the exchange, or another call failed (explained)
-    PROBE_USAGE = 2,       // bad command line
-    PROBE_NO_MODULE = 3,   // ravowsok.dll or one of its exports missing
-    PROBE_NO_NAME = 4,     // a host or service name did not resolve
-    PROBE_NO_ANSWER = 5,   // no answer within --timeout: a silent server or a connect that hangs
-};
 
 // The largest --count: the timing buffers hold this many times.
 enum { MAX_COUNT = 100000 };
