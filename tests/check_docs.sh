@@ -3,12 +3,17 @@
 #   check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER]
 #     every command and option of ravoprobe --help and dumptool --help is in
 #     docs/administrators.md, and every `ravoprobe COMMAND` and `--option` in
-#     its code spans is in that help (spans naming wine-run.sh are left out);
+#     its code spans is in that help;
 #     the help's exit statuses are the rows of the document's table, each
 #     with the same meaning
-#   check_docs.sh links SOURCE_DIR
-#     every relative link (and its #heading) resolves, and every source-tree
-#     path named exists; build/, release-tree and absolute paths are exempt
+#   check_docs.sh links DIR
+#     in README.md and docs/*.md of DIR, every relative link (and its
+#     #heading) resolves, and every path of the source tree named exists (in
+#     an installed tree, every path of the zip too) unless a command of the
+#     document makes it (-o PATH); build/ and absolute paths are exempt
+#   check_docs.sh installed BUILD_DIR [CMAKE]
+#     installs BUILD_DIR into BUILD_DIR/installed, the tree the release zip
+#     holds, and checks its links and paths as above
 set -u
 mode=$1 src=$2 failed=0
 fail() { echo "check_docs: $*" >&2; failed=1; }
@@ -23,7 +28,7 @@ if [ "$mode" = help ]; then
   [ -n "$commands" ] && [ -n "$options" ] || fail "no command or option read from the help"
   for c in $commands; do grep -qF "ravoprobe $c" "$doc" || fail "administrators.md lacks 'ravoprobe $c'"; done
   for o in $options; do grep -qE -- "$o([^a-z-]|\$)" "$doc" || fail "administrators.md lacks '$o'"; done
-  spans=$(awk '/^ *```/ { fenced = !fenced; next } !fenced' "$doc" | tr '\n' ' ' | grep -o '`[^`]*`' | grep -v 'wine-run\.sh')
+  spans=$(awk '/^ *```/ { fenced = !fenced; next } !fenced' "$doc" | tr '\n' ' ' | grep -o '`[^`]*`')
   for o in $(grep -oE -- '--[a-z][a-z-]*' <<<"$spans" | sort -u); do
     grep -qx -- "$o" <<<"$options" || fail "administrators.md names $o, which no help lists"
   done
@@ -35,9 +40,16 @@ if [ "$mode" = help ]; then
                 sed -n 's/^| \([0-9]\) | \(.*\) |$/\1 \2/p' | tr -d '`')
   [ -n "$helpStatuses" ] && [ "$helpStatuses" = "$docStatuses" ] ||
     fail "administrators.md's exit statuses differ from the help's:"$'\n'"$(diff <(echo "$docStatuses") <(echo "$helpStatuses"))"
+elif [ "$mode" = installed ]; then
+  rm -rf "$src/installed"
+  "${3:-cmake}" --install "$src" --prefix "$src/installed" >/dev/null || fail "cannot install $src"
+  [ "$failed" = 0 ] && exec bash "$0" links "$src/installed"
 elif [ "$mode" = links ]; then
   # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
   anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }
+  # The folders paths are checked in; an installed tree has bin/ and lib/.
+  roots='src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci'
+  [ -d "$src/bin" ] && roots="$roots|bin|lib"
   for f in "$src"/README.md "$src"/docs/*.md; do
     name=${f#"$src"/} dir=$(dirname "$f")
     for target in $(grep -oE '\]\([^)]+\)' "$f" | sed 's/^](//; s/)$//' | grep -vE '^(https?|mailto):'); do
@@ -46,13 +58,15 @@ elif [ "$mode" = links ]; then
       [ -e "$file" ] || { fail "$name: link to $target: no such file"; continue; }
       [ -z "$anchor" ] || anchors "$file" | grep -qx -- "${anchor#\#}" || fail "$name: link to $target: no such heading"
     done
-    for path in $(grep -oE '(^|[^A-Za-z0-9_./$-])(src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci)/[A-Za-z0-9_.*/-]*' "$f" |
+    for path in $(grep -oE "(^|[^A-Za-z0-9_./\$-])($roots)/[A-Za-z0-9_.*/-]*" "$f" |
                   sed -E 's/^[^a-z.]//; s/[.]+$//' | sort -u); do
-      compgen -G "$src/$path" >/dev/null || fail "$name: names $path, which is not in the tree"
+      # A path the document's own commands make (-o PATH) need not exist.
+      compgen -G "$src/$path" >/dev/null || grep -qE -- "-o $path( |$)" "$f" ||
+        fail "$name: names $path, which is not in $src"
     done
   done
 else
-  echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links SOURCE_DIR" >&2; exit 2
+  echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links DIR | installed BUILD_DIR [CMAKE]" >&2; exit 2
 fi
 [ "$failed" = 0 ] && echo "check_docs $mode: all true"
 exit "$failed"
