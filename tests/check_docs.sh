@@ -2,18 +2,14 @@
 # Keeps README.md and docs/ true to the tree and to the programs' help.
 #   check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER]
 #     every command and option of ravoprobe --help and dumptool --help is in
-#     docs/administrators.md, and every `ravoprobe COMMAND` and `--option` in
-#     its code spans is in that help;
-#     the help's exit statuses are the rows of the document's table, each
-#     with the same meaning
+#     docs/administrators.md, every `ravoprobe COMMAND` and `--option` of its
+#     code spans is in that help, and so is its exit-status table, row by row
 #   check_docs.sh links DIR
-#     in README.md and docs/*.md of DIR, every relative link (and its
-#     #heading) resolves, and every path of the source tree named exists (in
-#     an installed tree, every path of the zip too) unless a command of the
-#     document makes it (-o PATH); build/ and absolute paths are exempt
+#     every relative link of README.md and docs/*.md (and its #heading)
+#     resolves, and every path named exists unless the document's own -o PATH
+#     makes it; build/ and absolute paths are exempt
 #   check_docs.sh installed BUILD_DIR [CMAKE]
-#     installs BUILD_DIR into BUILD_DIR/installed, the tree the release zip
-#     holds, and checks its links and paths as above
+#     the same over BUILD_DIR/installed, the tree the release zip holds
 set -u
 mode=$1 src=$2 failed=0
 fail() { echo "check_docs: $*" >&2; failed=1; }
@@ -38,18 +34,17 @@ if [ "$mode" = help ]; then
   helpStatuses=$(sed -n '/^Exit status:$/,/^[^ ]/s/^  \([0-9]\)  /\1 /p' <<<"$probe")
   docStatuses=$(awk '/^### Exit statuses/ { on = 1; next } /^#/ { on = 0 } on' "$doc" |
                 sed -n 's/^| \([0-9]\) | \(.*\) |$/\1 \2/p' | tr -d '`')
-  [ -n "$helpStatuses" ] && [ "$helpStatuses" = "$docStatuses" ] ||
-    fail "administrators.md's exit statuses differ from the help's:"$'\n'"$(diff <(echo "$docStatuses") <(echo "$helpStatuses"))"
+  [ -n "$helpStatuses" ] && [ "$helpStatuses" = "$docStatuses" ] || fail "administrators.md's exit statuses" \
+    "(<) differ from the help's (>):"$'\n'"$(diff <(echo "$docStatuses") <(echo "$helpStatuses"))"
 elif [ "$mode" = installed ]; then
-  rm -rf "$src/installed"
-  "${3:-cmake}" --install "$src" --prefix "$src/installed" >/dev/null || fail "cannot install $src"
-  [ "$failed" = 0 ] && exec bash "$0" links "$src/installed"
+  rm -rf "$src/installed" && "${3:-cmake}" --install "$src" --prefix "$src/installed" >/dev/null &&
+    exec bash "$0" links "$src/installed"
+  fail "cannot install $src"
 elif [ "$mode" = links ]; then
   # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
   anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }
-  # The folders paths are checked in; an installed tree has bin/ and lib/.
   roots='src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci'
-  [ -d "$src/bin" ] && roots="$roots|bin|lib"
+  [ -d "$src/bin" ] && roots+='|bin|lib'  # an installed tree
   for f in "$src"/README.md "$src"/docs/*.md; do
     name=${f#"$src"/} dir=$(dirname "$f")
     for target in $(grep -oE '\]\([^)]+\)' "$f" | sed 's/^](//; s/)$//' | grep -vE '^(https?|mailto):'); do
@@ -60,7 +55,6 @@ elif [ "$mode" = links ]; then
     done
     for path in $(grep -oE "(^|[^A-Za-z0-9_./\$-])($roots)/[A-Za-z0-9_.*/-]*" "$f" |
                   sed -E 's/^[^a-z.]//; s/[.]+$//' | sort -u); do
-      # A path the document's own commands make (-o PATH) need not exist.
       compgen -G "$src/$path" >/dev/null || grep -qE -- "-o $path( |$)" "$f" ||
         fail "$name: names $path, which is not in $src"
     done

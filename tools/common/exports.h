@@ -21,19 +21,17 @@ struct RavoExports {
     BlockingHookFn mcWSAHook;
 };
 
-// One line of RAVO_EXPORTS.
-struct RavoExportInfo {
+struct RavoExportInfo {  // an export's name and ordinal, from RAVO_EXPORTS
     const char* name;
     int ordinal;
-    int argumentBytes;
 };
-#define RAVO_EXPORT_INFO(name, ordinal, argumentBytes, type) {#name, ordinal, argumentBytes},
+#define RAVO_EXPORT_INFO(name, ordinal, argumentBytes, type) {#name, ordinal},
 #define RAVO_EXPORT_ONE(name, ordinal, argumentBytes, type) +1
 enum { RAVO_EXPORT_COUNT = 0 RAVO_EXPORTS(RAVO_EXPORT_ONE) };
 inline constexpr RavoExportInfo RAVO_EXPORT_LIST[RAVO_EXPORT_COUNT] = {RAVO_EXPORTS(RAVO_EXPORT_INFO)};
 static_assert(sizeof(RavoExports) == RAVO_EXPORT_COUNT * sizeof(FARPROC), "RavoExports: one field per export");
-// Each line names the pointer type of the header's own declaration (the
-// module's link checks the argument bytes: the export table names name@bytes).
+// Each line names the pointer type of the header's declaration (the module's
+// link checks the argument bytes: its export table names name@bytes).
 #define RAVO_EXPORT_TYPE_CHECK(name, ordinal, argumentBytes, type) \
     static_assert(std::is_same<decltype(&name), type>::value, #name ": pointer type");
 RAVO_EXPORTS(RAVO_EXPORT_TYPE_CHECK)

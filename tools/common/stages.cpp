@@ -2,8 +2,7 @@
 #include "stages.h"
 #include "ravowsok.h"
 
-// A stage's offset and the name the public header gives it.
-#define OFFSET(name) name, #name
+#define OFFSET(name) name, #name  // the header's offset and its name
 #define BARE -1, NULL
 
 const Stage STAGES[STAGE_COUNT] = {
@@ -24,12 +23,11 @@ const Stage STAGES[STAGE_COUNT] = {
     {AT_SOCKOPT, FROM_OPEN, OFFSET(NET_ERR_SOCKOPT),
      EXPLAINED("socket option SO_DEBUG refused", "setsockopt in _netopen", NULL)},
     {AT_CONNECT, FROM_OPEN, BARE, EXPLAINED("", "connect in _netopen", NULL)},
-    {AT_BIND, FROM_OPEN, BARE, EXPLAINED("", "bind in _netopen (--bind, mode 2)", NULL)},
+    {AT_BIND, FROM_OPEN, BARE, EXPLAINED("", "bind in _netopen (--bind, mode 2)", NULL)},  // NET_OPEN_BIND
     {AT_SEND, FROM_SEND, BARE, EXPLAINED("", "send in _netsend", NULL)},
     {AT_RECV, FROM_READ, BARE, EXPLAINED("", "recv in _netread", NULL)},
     {AT_CLOSE, FROM_CLOSE, BARE, EXPLAINED("", "closesocket in _netclose (its result)", NULL)},
 };
-static_assert(NET_OPEN_BIND == 2, "the bind stage's text names mode 2");
 
 int ReadCode(LONG code, int from, CodeReading* out)
 {

@@ -1,8 +1,6 @@
-// ravoprobe's exit statuses, declared once: a script tells a server that is
-// down from a name that is wrong from a server that hangs. The commands
-// return them, the help prints PROBE_EXIT_STATUSES as its table (the docs
-// check holds docs/administrators.md to that table, meaning by meaning), and
-// the tests expect them by name.
+// ravoprobe's exit statuses, so that a script tells a server that is down
+// from a wrong name from a hung server. The help prints PROBE_EXIT_STATUSES
+// as its table, which the docs check holds administrators.md to.
 #pragma once
 
 #define PROBE_OK 0

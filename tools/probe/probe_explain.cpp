@@ -85,11 +85,7 @@ int ExplainCode(LONG code, int from, const char* indent)
     }
     if (count == 0) {
         printf("%s%ld: no stage of the module gives this number (no WinSock error, bare or plus\n"
-               "%sa stage offset of", indent, code, indent);
-        for (int i = 0; i < STAGE_COUNT; i++)
-            if (STAGES[i].offset > 0 && (i == 0 || STAGES[i].offset != STAGES[i - 1].offset))
-                printf("%s%ld", i ? ", " : " ", STAGES[i].offset);
-        printf("), so it is most likely:\n");
+               "%sa stage's offset), so it is most likely:\n", indent, code, indent);
         PrintCallback(code, 1, indent);
         return 0;
     }
