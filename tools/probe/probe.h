@@ -41,7 +41,6 @@ void PrintTraceSettings(void);
 
 // With FROM_SEND or FROM_READ (stages.h): the code is known not to be the
 // host's callback value (see IsCallbackEndValue), so that reading is left out.
-// FROM_ANY + 1 is the bit above every CodeSource bit.
 enum { NOT_FROM_CALLBACK = FROM_ANY + 1 };
 
 // Prints every reading of a code that one of the exports in `from`
