@@ -4,6 +4,8 @@
 
 #define OFFSET(name) name, #name  // the header's offset and its name
 #define BARE -1, NULL
+#define TEXT_OF(x) #x
+#define NUMBER_TEXT(x) TEXT_OF(x)
 
 const Stage STAGES[STAGE_COUNT] = {
     {AT_STARTUP, FROM_OPEN, OFFSET(NET_ERR_STARTUP),
@@ -23,7 +25,7 @@ const Stage STAGES[STAGE_COUNT] = {
     {AT_SOCKOPT, FROM_OPEN, OFFSET(NET_ERR_SOCKOPT),
      EXPLAINED("socket option SO_DEBUG refused", "setsockopt in _netopen", NULL)},
     {AT_CONNECT, FROM_OPEN, BARE, EXPLAINED("", "connect in _netopen", NULL)},
-    {AT_BIND, FROM_OPEN, BARE, EXPLAINED("", "bind in _netopen (--bind, mode 2)", NULL)},  // NET_OPEN_BIND
+    {AT_BIND, FROM_OPEN, BARE, EXPLAINED("", "bind in _netopen (--bind, mode " NUMBER_TEXT(NET_OPEN_BIND) ")", NULL)},
     {AT_SEND, FROM_SEND, BARE, EXPLAINED("", "send in _netsend", NULL)},
     {AT_RECV, FROM_READ, BARE, EXPLAINED("", "recv in _netread", NULL)},
     {AT_CLOSE, FROM_CLOSE, BARE, EXPLAINED("", "closesocket in _netclose (its result)", NULL)},
