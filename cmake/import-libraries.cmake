@@ -2,22 +2,10 @@
 #   libravowsok.dll.a  for GNU linkers (mingw-w64), by GNU dlltool;
 #   ravowsok.lib       for Microsoft-style linkers (lld-link, link), by llvm-dlltool.
 # A compiler names a __stdcall import after its argument bytes
-# (__imp___netopen@28) while the module exports the bare name (_netopen). A
-# copy of the export list that names the decorated routines, fed to dlltool
-# with --kill-at, maps each to the other: the library defines the decorated
-# symbol and imports the name with "@28" cut off.
-
-set(RAVOWSOK_DEF ${CMAKE_SOURCE_DIR}/src/transport/ravowsok.def)
-set(RAVOWSOK_DECORATED_DEF ${CMAKE_BINARY_DIR}/ravowsok-decorated.def)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RAVOWSOK_DEF})
-
-# "_netopen = _netopen@28 @5" becomes "_netopen@28 @5". Written only when it
-# changes, so a new configure does not relink anything.
-file(READ ${RAVOWSOK_DEF} exportList)
-string(REGEX REPLACE "([\n ])[A-Za-z_][A-Za-z0-9_]* *= *([A-Za-z_][A-Za-z0-9_]*@[0-9]+)" "\\1\\2"
-       exportList "${exportList}")
-file(WRITE ${CMAKE_BINARY_DIR}/CMakeFiles/ravowsok-decorated.def.new "${exportList}")
-configure_file(${CMAKE_BINARY_DIR}/CMakeFiles/ravowsok-decorated.def.new ${RAVOWSOK_DECORATED_DEF} COPYONLY)
+# (__imp___netopen@28) while the module exports the bare name (_netopen).
+# ravowsok-decorated.def (cmake/export-tables.cmake) names the decorated
+# routines; fed to dlltool with --kill-at, it maps each to the other: the
+# library defines the decorated symbol and imports the name with "@28" cut off.
 
 # The GNU library replaces the one the linker writes for the module (which
 # imports only the bare names), at the same path, after every link: the

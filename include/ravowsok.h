@@ -139,36 +139,36 @@ extern "C" {
 /* The host's wait callback, stored at CONN_WAIT_CALLBACK of its record. */
 typedef long(__stdcall* RavoWaitCallback)(long phase);
 
-/* Every export is __stdcall (the routine removes its own arguments). The
- * comment gives the ordinal; the socket is WinSock's SOCKET as a long. */
+/* Every export is __stdcall (the routine removes its own arguments); the
+ * socket is WinSock's SOCKET as a long. Ordinals: RAVO_EXPORTS below. */
 
-/* 5: opens a non-blocking TCP socket connected to (or, in mode NET_OPEN_BIND,
+/* Opens a non-blocking TCP socket connected to (or, in mode NET_OPEN_BIND,
  * bound to) the host and service. Returns the socket, or -1 with the stage's
  * code in *errorCode (written only on failure). The service is looked up by
  * name with protocol "tcp". */
 RAVOWSOK_API long __stdcall _netopen(const char* hostName, const char* serviceName, long mode, long reserved1,
                                      long* errorCode, long reserved2, void* conn);
-/* 7: waits until writable, sends once. Returns the bytes taken (maybe fewer
+/* Waits until writable, sends once. Returns the bytes taken (maybe fewer
  * than length: the host sends the rest), 0 when the socket could take
  * nothing just now, or -1. *errorCode is always written (0 unless -1). */
 RAVOWSOK_API long __stdcall _netsend(long s, const char* buffer, long length, long* errorCode, void* conn);
-/* 6: waits until readable, receives once. Returns the bytes received, 0 when
+/* Waits until readable, receives once. Returns the bytes received, 0 when
  * the server closed the connection, or -1. *errorCode is always written. */
 RAVOWSOK_API long __stdcall _netread(long s, char* buffer, long size, long* errorCode, void* conn);
-/* 4: closes the socket and releases WinSock. Returns 0; the WinSock error
+/* Closes the socket and releases WinSock. Returns 0; the WinSock error
  * when the socket cannot be closed (WinSock stays started); -1 when the
  * release failed. */
 RAVOWSOK_API long __stdcall _netclose(long s, long reserved);
-/* 8: the kind number of this transport, 2. */
+/* The kind number of this transport, 2. */
 RAVOWSOK_API long __stdcall _nettype(void);
-/* 3: the host's last call; frees the administrator's idle routine library.
+/* The host's last call; frees the administrator's idle routine library.
  * Returns 1. */
 RAVOWSOK_API long __stdcall WEP(long reserved);
-/* 1 and 2: the module's keyboard and mouse thread hook procedures; they
+/* The module's keyboard and mouse thread hook procedures; they
  * discard the message (result 1). */
 RAVOWSOK_API long __stdcall KybdBlockProc(int code, unsigned int virtualKey, long keyInfo);
 RAVOWSOK_API long __stdcall MouseBlockProc(int code, unsigned int mouseMessage, long data);
-/* 9: the blocking hook installed around _netopen's look-ups when mcHook is
+/* The blocking hook installed around _netopen's look-ups when mcHook is
  * on. Retrieves no message; returns 1. */
 RAVOWSOK_API int __stdcall mcWSAHook(void);
 
@@ -182,6 +182,20 @@ typedef long(__stdcall* NetTypeFn)(void);
 typedef long(__stdcall* WepFn)(long reserved);
 typedef long(__stdcall* HookProcFn)(int code, unsigned int wParam, long lParam);
 typedef int(__stdcall* BlockingHookFn)(void);
+
+/* The exports in ordinal order: X(name, ordinal, argument bytes, pointer
+ * type) each. The build makes the export tables and import libraries from
+ * these lines; tools and hosts can resolve the exports through them. */
+#define RAVO_EXPORTS(X)                  \
+    X(KybdBlockProc, 1, 12, HookProcFn)  \
+    X(MouseBlockProc, 2, 12, HookProcFn) \
+    X(WEP, 3, 4, WepFn)                  \
+    X(_netclose, 4, 8, NetCloseFn)       \
+    X(_netopen, 5, 28, NetOpenFn)        \
+    X(_netread, 6, 20, NetReadFn)        \
+    X(_netsend, 7, 20, NetSendFn)        \
+    X(_nettype, 8, 0, NetTypeFn)         \
+    X(mcWSAHook, 9, 0, BlockingHookFn)
 
 #ifdef __cplusplus
 }

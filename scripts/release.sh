@@ -30,6 +30,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$src/build/CMakeCache.tx
 name=ravowsok-$version-win32
 stage=$work/stage
 cmake --install "$src/build" --prefix "$stage/$name" >/dev/null
+# Every link and path of the shipped documents must lead into the zip.
+bash "$src/tests/check_docs.sh" links "$stage/$name" >/dev/null
 find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 out=$repo/build/release

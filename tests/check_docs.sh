@@ -2,11 +2,14 @@
 # Keeps README.md and docs/ true to the tree and to the programs' help.
 #   check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER]
 #     every command and option of ravoprobe --help and dumptool --help is in
-#     docs/administrators.md, and every `ravoprobe COMMAND` and `--option` in
-#     its code spans is in that help (spans naming wine-run.sh are left out)
-#   check_docs.sh links SOURCE_DIR
-#     every relative link (and its #heading) resolves, and every source-tree
-#     path named exists; build/, release-tree and absolute paths are exempt
+#     docs/administrators.md, every `ravoprobe COMMAND` and `--option` of its
+#     code spans is in that help, and so is its exit-status table, row by row
+#   check_docs.sh links DIR
+#     every relative link of README.md and docs/*.md (and its #heading)
+#     resolves, and every path named exists unless the document's own -o PATH
+#     makes it; build/ and absolute paths are exempt
+#   check_docs.sh installed BUILD_DIR [CMAKE]
+#     the same over BUILD_DIR/installed, the tree the release zip holds
 set -u
 mode=$1 src=$2 failed=0
 fail() { echo "check_docs: $*" >&2; failed=1; }
@@ -21,16 +24,27 @@ if [ "$mode" = help ]; then
   [ -n "$commands" ] && [ -n "$options" ] || fail "no command or option read from the help"
   for c in $commands; do grep -qF "ravoprobe $c" "$doc" || fail "administrators.md lacks 'ravoprobe $c'"; done
   for o in $options; do grep -qE -- "$o([^a-z-]|\$)" "$doc" || fail "administrators.md lacks '$o'"; done
-  spans=$(awk '/^ *```/ { fenced = !fenced; next } !fenced' "$doc" | tr '\n' ' ' | grep -o '`[^`]*`' | grep -v 'wine-run\.sh')
+  spans=$(awk '/^ *```/ { fenced = !fenced; next } !fenced' "$doc" | tr '\n' ' ' | grep -o '`[^`]*`')
   for o in $(grep -oE -- '--[a-z][a-z-]*' <<<"$spans" | sort -u); do
     grep -qx -- "$o" <<<"$options" || fail "administrators.md names $o, which no help lists"
   done
   for c in $(grep -oE 'ravoprobe [a-z][a-z-]*' <<<"$spans" | cut -d' ' -f2 | sort -u); do
     grep -qx "$c" <<<"$commands" || fail "administrators.md names 'ravoprobe $c', which the help does not list"
   done
+  helpStatuses=$(sed -n '/^Exit status:$/,/^[^ ]/s/^  \([0-9]\)  /\1 /p' <<<"$probe")
+  docStatuses=$(awk '/^### Exit statuses/ { on = 1; next } /^#/ { on = 0 } on' "$doc" |
+                sed -n 's/^| \([0-9]\) | \(.*\) |$/\1 \2/p' | tr -d '`')
+  [ -n "$helpStatuses" ] && [ "$helpStatuses" = "$docStatuses" ] || fail "administrators.md's exit statuses" \
+    "(<) differ from the help's (>):"$'\n'"$(diff <(echo "$docStatuses") <(echo "$helpStatuses"))"
+elif [ "$mode" = installed ]; then
+  rm -rf "$src/installed" && "${3:-cmake}" --install "$src" --prefix "$src/installed" >/dev/null &&
+    exec bash "$0" links "$src/installed"
+  fail "cannot install $src"
 elif [ "$mode" = links ]; then
   # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
   anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }
+  roots='src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci'
+  [ -d "$src/bin" ] && roots+='|bin|lib'  # an installed tree
   for f in "$src"/README.md "$src"/docs/*.md; do
     name=${f#"$src"/} dir=$(dirname "$f")
     for target in $(grep -oE '\]\([^)]+\)' "$f" | sed 's/^](//; s/)$//' | grep -vE '^(https?|mailto):'); do
@@ -39,13 +53,14 @@ elif [ "$mode" = links ]; then
       [ -e "$file" ] || { fail "$name: link to $target: no such file"; continue; }
       [ -z "$anchor" ] || anchors "$file" | grep -qx -- "${anchor#\#}" || fail "$name: link to $target: no such heading"
     done
-    for path in $(grep -oE '(^|[^A-Za-z0-9_./$-])(src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci)/[A-Za-z0-9_.*/-]*' "$f" |
+    for path in $(grep -oE "(^|[^A-Za-z0-9_./\$-])($roots)/[A-Za-z0-9_.*/-]*" "$f" |
                   sed -E 's/^[^a-z.]//; s/[.]+$//' | sort -u); do
-      compgen -G "$src/$path" >/dev/null || fail "$name: names $path, which is not in the tree"
+      compgen -G "$src/$path" >/dev/null || grep -qE -- "-o $path( |$)" "$f" ||
+        fail "$name: names $path, which is not in $src"
     done
   done
 else
-  echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links SOURCE_DIR" >&2; exit 2
+  echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links DIR | installed BUILD_DIR [CMAKE]" >&2; exit 2
 fi
 [ "$failed" = 0 ] && echo "check_docs $mode: all true"
 exit "$failed"

@@ -1,3 +1,3 @@
 // The linked host compiled as C++: the header's declarations and the import
 // library must serve C++ callers exactly as they serve C.
-#include "linked_host.c"
+#include "../examples/linked_host.c"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds tests/linked_host.c as a Microsoft-mode program (clang for
+# Builds examples/linked_host.c as a Microsoft-mode program (clang for
 # i686-pc-windows-msvc, linked by lld-link against ravowsok.lib, with no C
 # runtime and mingw-w64's KERNEL32 import library) and runs it under Wine
 # against the built module. Missing tools fail the test: a host toolchain that
@@ -19,7 +19,7 @@ done
 
 mkdir -p "$out"
 clang --target=i686-pc-windows-msvc -std=c89 -pedantic -Wall -Wextra -Werror -Os \
-  -I "$source_dir/include" -c "$source_dir/tests/linked_host.c" -o "$out/linked_host.obj" ||
+  -I "$source_dir/include" -c "$source_dir/examples/linked_host.c" -o "$out/linked_host.obj" ||
   fail "clang could not compile the host"
 # /safeseh:no: the objects of mingw-w64's import libraries carry no SEH table
 # marker, and lld-link refuses to mix them into a /safeseh image.

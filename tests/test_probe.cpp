@@ -6,6 +6,7 @@
 // checksum and the services look-up. Every wait is bounded.
 #include "check.h"
 #include "child.h"
+#include "exit_status.h"
 #include "loopback.h"
 #include "peer.h"
 #include "ravo.h"
@@ -83,7 +84,7 @@ TEST_CASE(explain_reads_every_stage_offset_and_ranks_the_readings)
         sprintf(args, "explain %s", e.code);
         Child c;
         RunProbe(&c, args);
-        CHECK_EQ(0, c.exitCode, args);
+        CHECK_EQ(PROBE_OK, c.exitCode, args);
         CHECK(strstr(FirstReading(&c), e.firstReading) != NULL, "%s: expected \"%s\" first, seen \"%s\" in:\n%s",
               args, e.firstReading, FirstReading(&c), c.text);
         OutputHas(&c, args, e.texts);
@@ -91,7 +92,7 @@ TEST_CASE(explain_reads_every_stage_offset_and_ranks_the_readings)
     // 20 or less lets the call go on: never an error code.
     Child c;
     RunProbe(&c, "explain 5");
-    CHECK(c.exitCode == 0 && strstr(c.text, "not an error code") && !strstr(c.text, "WSAE"),
+    CHECK(c.exitCode == PROBE_OK && strstr(c.text, "not an error code") && !strstr(c.text, "WSAE"),
           "explain 5: expected exit 0 and \"not an error code\", seen %lu:\n%s", c.exitCode, c.text);
 }
 
@@ -103,7 +104,7 @@ TEST_CASE(bad_usage_exits_with_2_and_every_command_has_help)
     for (const char* args : bad) {
         Child c;
         RunProbe(&c, args);
-        CHECK(c.exitCode == 2 && strstr(c.text, "ravoprobe") != NULL,
+        CHECK(c.exitCode == PROBE_USAGE && strstr(c.text, "ravoprobe") != NULL,
               "ravoprobe %s: expected exit 2 with a message, seen %lu:\n%s", args, c.exitCode, c.text);
     }
     static const char* const commands[] = {"settings", "explain", "open", "send", "echo-server", "version", "services"};
@@ -113,7 +114,7 @@ TEST_CASE(bad_usage_exits_with_2_and_every_command_has_help)
         sprintf(usage, "usage: ravoprobe %s", command);
         Child c;
         RunProbe(&c, args);
-        CHECK(c.exitCode == 0 && strstr(c.text, usage), "ravoprobe %s: expected exit 0 and \"%s\", seen %lu:\n%s",
+        CHECK(c.exitCode == PROBE_OK && strstr(c.text, usage), "ravoprobe %s: expected exit 0 and \"%s\", seen %lu:\n%s",
               args, usage, c.exitCode, c.text);
     }
 }
@@ -127,19 +128,19 @@ struct SettingsCase {
 TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
 {
     static const SettingsCase cases[] = {
-        {NULL, 0, {"missing", "mcBlockMode:   0 (not set", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
-        {"mcBlockMode=1", 0, {"mcBlockMode:   1", "BLOCK_MODE_QUIET", "IdleNothing ", "mcHook:        0", NULL}},
-        {"mcBlockMode=2\r\nmcHook=1", 0,
+        {NULL, PROBE_OK, {"missing", "mcBlockMode:   0 (not set", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        {"mcBlockMode=1", PROBE_OK, {"mcBlockMode:   1", "BLOCK_MODE_QUIET", "IdleNothing ", "mcHook:        0", NULL}},
+        {"mcBlockMode=2\r\nmcHook=1", PROBE_OK,
          {"mcBlockMode:   2", "BLOCK_MODE_QUIET2", "IdleNothing2", "mcHook:        1", NULL}},
-        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle", 0,
+        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle", PROBE_OK,
          {"BLOCK_MODE_USER", "library:     loads", "TestIdle is exported", NULL}},
-        {"mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle", 1,
+        {"mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle", PROBE_FAILED,
          {"does NOT load",
           "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
           "BLOCK_MODE_PUMP (mcBlockMode 0)", NULL}},
-        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", 1,
+        {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", PROBE_FAILED,
          {"library:     loads", "NoSuchRoutine is NOT exported", "stays loaded", NULL}},
-        {"mcBlockMode=7", 0, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        {"mcBlockMode=7", PROBE_OK, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
     };
     for (const SettingsCase& s : cases) {
         WriteProfile(s.profile);
@@ -174,13 +175,13 @@ TEST_CASE(send_reads_back_the_echo_through_the_module)
         return;
     const char* args = "send 127.0.0.1 ravotest6 hello probe";
     RunProbe(&c, args);
-    CHECK_EQ(0, c.exitCode, "send exit status");
+    CHECK_EQ(PROBE_OK, c.exitCode, "send exit status");
     static const char* const texts[] = {"_nettype 2", "_netopen(\"127.0.0.1\", \"ravotest6\", connect)",
                                         "_netsend(", "-> 11, error code 0", "read: \"hello probe\"",
                                         "the same as sent", "-> 0 ", "WEP(0)", NULL};
     OutputHas(&c, args, texts);
     FinishChild(&server, RUN_MS);
-    CHECK_EQ(0, server.exitCode, "echo-server exit status");
+    CHECK_EQ(PROBE_OK, server.exitCode, "echo-server exit status");
     static const char* const seen[] = {"received 11 bytes: \"hello probe\"", "echoed 11 bytes",
                                        "the client closed the connection", NULL};
     OutputHas(&server, "echo-server", seen);
@@ -195,7 +196,7 @@ TEST_CASE(interrupt_during_a_wait_reaches_the_server_as_an_urgent_byte)
         return;
     const char* args = "send 127.0.0.1 ravotest6 cancel me --interrupt-after 50 --timeout 20000";
     RunProbe(&c, args);
-    CHECK_EQ(0, c.exitCode, "send --interrupt-after exit status");
+    CHECK_EQ(PROBE_OK, c.exitCode, "send --interrupt-after exit status");
     static const char* const texts[] = {"wait: callback phases 1, 2 x", "the module sent the urgent byte \"B\"",
                                         "read: \"cancel me\"", NULL};
     OutputHas(&c, args, texts);
@@ -216,7 +217,7 @@ TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
     const char* args = "send 127.0.0.1 ravotest6 anyone --timeout 500 --interrupt-after 50 --count 3 --interval 0";
     Child c;
     RunProbe(&c, args);
-    CHECK_EQ(5, c.exitCode, "send to a silent peer: exit status");
+    CHECK_EQ(PROBE_NO_ANSWER, c.exitCode, "send to a silent peer: exit status");
     static const char* const texts[] = {"-> -1, error code 10060", "no answer within 500 ms",
                                         "the module sent the urgent byte \"B\"", "answer: 0 of 6 bytes",
                                         "1 round trip of 6 bytes on one connection, 0 answered",
@@ -233,8 +234,7 @@ TEST_CASE(send_to_a_silent_peer_ends_by_closing_the_socket_not_by_the_watchdog)
 }
 
 // --count repeats and summarises by nearest rank; --quiet answers by the
-// exit status alone: 0 answered, 1 refused, 2 bad usage, 3 module missing,
-// 4 a name that does not resolve (5, no answer: the silent and hanging cases).
+// exit status alone (no answer: the silent and hanging cases).
 TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
 {
     Peer peer;
@@ -242,13 +242,13 @@ TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
         return;
     Child counted;
     RunProbe(&counted, "open 127.0.0.1 ravotest6 --count 3 --interval 0");
-    CHECK_EQ(0, counted.exitCode, "open --count 3: exit status");
+    CHECK_EQ(PROBE_OK, counted.exitCode, "open --count 3: exit status");
     static const char* const countTexts[] = {"open 3: answered", "3 opens, 3 answered, 0 failed",
                                              "_netopen min / median / 95th percentile / max", NULL};
     OutputHas(&counted, "open --count 3", countTexts);
     Child trips;
     RunProbe(&trips, "send 127.0.0.1 ravotest6 again --count 2 --interval 0");
-    CHECK_EQ(0, trips.exitCode, "send --count 2: exit status");
+    CHECK_EQ(PROBE_OK, trips.exitCode, "send --count 2: exit status");
     static const char* const tripTexts[] = {"2 round trips of 5 bytes on one connection, 2 answered",
                                             "round trip min / median", NULL};
     OutputHas(&trips, "send --count 2", tripTexts);
@@ -270,12 +270,12 @@ TEST_CASE(count_summarises_and_quiet_answers_by_exit_status_alone)
         DWORD exitCode;
         bool silent;  // usage errors still go to stderr
     } cases[] = {
-        {"open 127.0.0.1 ravotest6 --quiet --count 2 --interval 0", 0, true},
-        {"send 127.0.0.1 ravotest6 hello --quiet", 0, true},
-        {"open 127.0.0.1 ravotest8 --quiet", 1, true},
-        {"send 127.0.0.1 no-such-service hello --quiet", 4, true},
-        {"open 127.0.0.1 ravotest6 --quiet --count 0", 2, false},
-        {"open 127.0.0.1 ravotest6 --quiet --dll no-such-folder\\ravowsok.dll", 3, true},
+        {"open 127.0.0.1 ravotest6 --quiet --count 2 --interval 0", PROBE_OK, true},
+        {"send 127.0.0.1 ravotest6 hello --quiet", PROBE_OK, true},
+        {"open 127.0.0.1 ravotest8 --quiet", PROBE_FAILED, true},
+        {"send 127.0.0.1 no-such-service hello --quiet", PROBE_NO_NAME, true},
+        {"open 127.0.0.1 ravotest6 --quiet --count 0", PROBE_USAGE, false},
+        {"open 127.0.0.1 ravotest6 --quiet --dll no-such-folder\\ravowsok.dll", PROBE_NO_MODULE, true},
     };
     for (const auto& q : cases) {
         Child c;
@@ -317,7 +317,7 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
         for (const char* args : {"--version", "version"}) {
             Child c;
             RunProbe(&c, args);
-            CHECK_EQ(0, c.exitCode, args);
+            CHECK_EQ(PROBE_OK, c.exitCode, args);
             const char* texts[] = {"ravoprobe 1.", line, "all nine at their ordinals", NULL};
             OutputHas(&c, args, texts);
         }
@@ -330,17 +330,17 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
     Child known;
     RunProbe(&known, "services ravotest6");
     sprintf(line, "ravotest6/tcp -> port %u", ServicePort("ravotest6"));
-    CHECK_EQ(0, known.exitCode, "services ravotest6: exit status");
+    CHECK_EQ(PROBE_OK, known.exitCode, "services ravotest6: exit status");
     const char* knownTexts[] = {line, "drivers\\etc\\services", NULL};
     OutputHas(&known, "services ravotest6", knownTexts);
     Child unknown;
     RunProbe(&unknown, "services no-such-service");
-    CHECK_EQ(4, unknown.exitCode, "services no-such-service: exit status");
+    CHECK_EQ(PROBE_NO_NAME, unknown.exitCode, "services no-such-service: exit status");
     static const char* const unknownTexts[] = {"no entry", "11304", NULL};
     OutputHas(&unknown, "services no-such-service", unknownTexts);
     Child listing;
     RunProbe(&listing, "services");
-    CHECK_EQ(0, listing.exitCode, "services: exit status");
+    CHECK_EQ(PROBE_OK, listing.exitCode, "services: exit status");
     static const char* const listed[] = {"ravotest6", "ravodemo", NULL};
     OutputHas(&listing, "services", listed);
 }
@@ -390,11 +390,11 @@ TEST_CASE(failures_exit_by_kind_and_are_explained_by_what_happened)
         const char* texts[4];
     } cases[] = {
         // Nothing listens on ravotest8 in these tests.
-        {"send 127.0.0.1 ravotest8 hello", 1, {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
-        {"open 127.0.0.1 ravotest8", 1, {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
-        {"open 127.0.0.1 no-such-service", 4, {"NET_ERR_SERVICE", "services file", NULL}},
+        {"send 127.0.0.1 ravotest8 hello", PROBE_FAILED, {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
+        {"open 127.0.0.1 ravotest8", PROBE_FAILED, {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
+        {"open 127.0.0.1 no-such-service", PROBE_NO_NAME, {"NET_ERR_SERVICE", "services file", NULL}},
         // The reset meets the open, the send or the read (10054, or 0 under Wine 8).
-        {"send 127.0.0.1 ravotest5 hello", 1, {"_netopen(\"127.0.0.1\", \"ravotest5\", connect)", NULL}},
+        {"send 127.0.0.1 ravotest5 hello", PROBE_FAILED, {"_netopen(\"127.0.0.1\", \"ravotest5\", connect)", NULL}},
     };
     for (const auto& f : cases) {
         Child c;
@@ -407,11 +407,11 @@ TEST_CASE(failures_exit_by_kind_and_are_explained_by_what_happened)
     StopPeer(&reset);
     Child c;
     RunProbe(&c, "open 127.0.0.1 ravotest6 --dll no-such-folder\\ravowsok.dll");
-    CHECK_EQ(3, c.exitCode, "open with a missing module: exit status");
+    CHECK_EQ(PROBE_NO_MODULE, c.exitCode, "open with a missing module: exit status");
     // --bind asks for mode 2: bound to the local address, nothing to refuse.
     Child bound;
     RunProbe(&bound, "open 127.0.0.1 ravotest8 --bind");
-    CHECK_EQ(0, bound.exitCode, "open --bind on a local address: exit status");
+    CHECK_EQ(PROBE_OK, bound.exitCode, "open --bind on a local address: exit status");
     static const char* const boundTexts[] = {"\"ravotest8\", bind)", "-> socket", "-> 0 ", NULL};
     OutputHas(&bound, "open --bind", boundTexts);
 }
@@ -423,7 +423,7 @@ TEST_CASE(open_closes_the_settings_message_box_instead_of_hanging)
     WriteProfile("mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle");
     Child c;
     RunProbe(&c, "open 127.0.0.1 ravotest8");
-    CHECK_EQ(1, c.exitCode, "open (refused) under a failing mode 3: exit status");
+    CHECK_EQ(PROBE_FAILED, c.exitCode, "open (refused) under a failing mode 3: exit status");
     static const char* const texts[] = {
         "warning: mcBlockMode 3 falls back to pump mode: mcUserDll \"ravotestmissing.dll\" does not load",
         "message box \"mcBlockMode Init\"",
@@ -461,7 +461,7 @@ TEST_CASE(a_connect_that_hangs_is_named_and_exits_with_5)
     if (CHECK(pending, "%d connects to a full listen queue were all answered: no hanging connect to probe", filled)) {
         Child c;
         RunProbe(&c, "open 127.0.0.1 ravotest7 --timeout 500");
-        CHECK_EQ(5, c.exitCode, "open to a connect that hangs: exit status");
+        CHECK_EQ(PROBE_NO_ANSWER, c.exitCode, "open to a connect that hangs: exit status");
         char address[64];
         sprintf(address, "the connect to 127.0.0.1 port %u itself hangs", port);
         const char* texts[] = {address, "listen queue is full", "cannot end that call", NULL};

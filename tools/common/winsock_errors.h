@@ -5,6 +5,15 @@
 #pragma once
 #include <windows.h>
 
+// The explanations are the probe's: it is built with RAVO_EXPLANATIONS. The
+// tracing drop-in, built without, carries names only: EXPLAINED(texts), the
+// last of a row, stands for the texts or for nothing.
+#ifdef RAVO_EXPLANATIONS
+#define EXPLAINED(...) __VA_ARGS__,
+#else
+#define EXPLAINED(...)
+#endif
+
 // The calls that can report an error, as bits: which errors each call
 // usually gives decides which reading of a number comes first.
 enum {
@@ -29,8 +38,10 @@ enum {
 struct WinsockError {
     LONG code;
     const char* name;
-    const char* meaning;
     int usualAt;  // the calls that usually report it
+#ifdef RAVO_EXPLANATIONS
+    const char* meaning;
+#endif
 };
 
 // The table's entry for a WinSock error number, or NULL.

@@ -5,20 +5,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "exit_status.h"
 #include "exports.h"
 #include "ravowsok.h"
-#include "winsock_errors.h"
-
-// Exit statuses of every command, so that a script can tell a server that
-// is down from a name that is wrong from a server that hangs.
-enum {
-    PROBE_OK = 0,
-    PROBE_FAILED = 1,      // the server refused or ended the exchange, or another call failed (explained)
-    PROBE_USAGE = 2,       // bad command line
-    PROBE_NO_MODULE = 3,   // ravowsok.dll or one of its exports missing
-    PROBE_NO_NAME = 4,     // a host or service name did not resolve
-    PROBE_NO_ANSWER = 5,   // no answer within --timeout: a silent server or a connect that hangs
-};
+#include "stages.h"
 
 // The largest --count: the timing buffers hold this many times.
 enum { MAX_COUNT = 100000 };
@@ -51,18 +41,9 @@ int CommandReport(const ProbeOptions* o);
 // settings: the [Trace] section of the tracing drop-in (probe_trace.cpp).
 void PrintTraceSettings(void);
 
-// Which export reported a code; narrows the readings of ExplainCode.
-enum {
-    FROM_OPEN = 1,
-    FROM_SEND = 2,
-    FROM_READ = 4,
-    FROM_CLOSE = 8,  // the result of _netclose
-    FROM_ANY = FROM_OPEN | FROM_SEND | FROM_READ | FROM_CLOSE,
-    // With FROM_SEND or FROM_READ: the code is known not to be the host's
-    // callback value (the wait made no end call, or the end call returned
-    // something else), so that reading is left out.
-    NOT_FROM_CALLBACK = 16,
-};
+// With FROM_SEND or FROM_READ (stages.h): the code is known not to be the
+// host's callback value (see IsCallbackEndValue), so that reading is left out.
+enum { NOT_FROM_CALLBACK = FROM_ANY + 1 };
 
 // Prints every reading of a code that one of the exports in `from`
 // reported, most likely first, each line starting with indent. Returns the

@@ -129,7 +129,7 @@ static void PrintCall(const char* call, const char* result, double ms)
 static void PrintFailure(ProbeState* st, LONG code, int from)
 {
     const WaitRecord* w = &st->wait;
-    if ((from & (FROM_SEND | FROM_READ)) && !(w->endCalls && w->endResult == code))
+    if ((from & FROM_DATA_CALL) && !IsCallbackEndValue(code, w->endCalls != 0, w->endResult))
         from |= NOT_FROM_CALLBACK;
     if (code != 0 && code == st->explainedCode) {
         printf("    failed with code %ld (explained above)\n", code);

@@ -35,11 +35,9 @@ static std::vector<LiveProcess> liveProcesses;
 static void ListCallKinds(void)
 {
     RavoExports fields;
-    RavoExportSlot slots[RAVO_EXPORT_COUNT];
-    ListRavoExports(&fields, slots);
     for (int i = 0; i < RAVO_EXPORT_COUNT; i++) {
-        callNames[i] = slots[i].name;
-        FARPROC* at = slots[i].address;
+        callNames[i] = RAVO_EXPORT_LIST[i].name;
+        FARPROC* at = RavoExportField(&fields, i);
         if (at == (FARPROC*)&fields.netopen)
             kindOpen = i;
         else if (at == (FARPROC*)&fields.netsend)

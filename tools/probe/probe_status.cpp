@@ -1,6 +1,5 @@
-// ravoprobe's exit statuses for what the module reported: a script tells a
-// name that is wrong (4) and a server that never answered (5) from the
-// other failures (1).
+// ravoprobe's exit statuses for what the module reported: a name that is
+// wrong and a server that never answered apart from the other failures.
 #include "probe.h"
 
 bool IsNameNotFound(LONG error)

@@ -91,10 +91,8 @@ static int PrintModule(HMODULE dll, const char* path)
     printf("linked:      0x%08lx%s%s\n", stamp, stamp ? ", " : " (no time recorded)", text);
 
     RavoExports x;
-    RavoExportSlot slots[RAVO_EXPORT_COUNT];
     char problem[1024];
     int faults = ResolveRavoExports(dll, &x, problem, sizeof problem);
-    ListRavoExports(&x, slots);
     printf("exports:     %s\n", faults ? "NOT all at their ordinals:" : "all nine at their ordinals");
     if (faults)
         printf("%s", problem);

@@ -26,15 +26,11 @@ enum {
     MAX_SECONDS = 86400,
 };
 
-// The exit statuses of open and send, which use them all (see probe.h).
-#define EXIT_STATUS_TABLE                                                          \
-    "Exit status:\n"                                                               \
-    "  0  answered\n"                                                              \
-    "  1  the server refused or ended the exchange, or another call failed\n"      \
-    "  2  bad usage\n"                                                             \
-    "  3  the module is missing or cannot be loaded\n"                             \
-    "  4  a name did not resolve (host or service)\n"                              \
-    "  5  no answer within --timeout (a silent server, or a connect that hangs)\n"
+// The exit statuses' table (exit_status.h); open and send use them all.
+#define STATUS_LINE(status, meaning) "  " NUMBER_TEXT(status) "  " meaning "\n"
+#define EXIT_STATUS_TABLE "Exit status:\n" PROBE_EXIT_STATUSES(STATUS_LINE)
+// One status's number, for the commands' own help.
+#define STATUS(name) NUMBER_TEXT(PROBE_##name)
 
 // How --count summarises the times.
 #define STATISTICS_TEXT                                                                 \
@@ -60,8 +56,8 @@ static const Command COMMANDS[] = {
      "mcUserFunc (tried here, then unloaded); and from section [Trace] whether the\n"
      "tracing drop-in ravotrace.dll would trace, to which file, and whether that\n"
      "file can be opened. Reads the profile itself, so the module's message box is\n"
-     "never shown. Exit status 0; 1 when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
-     "fail and fall back to pump mode; 2 bad usage.\n"},
+     "never shown. Exit status " STATUS(OK) "; " STATUS(FAILED) " when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
+     "fail and fall back to pump mode; " STATUS(USAGE) " bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
      "(" NUMBER_TEXT(NET_ERR_STARTUP) " start-up or readiness poll, " NUMBER_TEXT(NET_ERR_SERVICE)
@@ -70,8 +66,8 @@ static const Command COMMANDS[] = {
      NUMBER_TEXT(NET_ERR_SOCKOPT) " socket option; none for\n"
      "connect, bind, send, recv and closesocket), the WinSock error's name and\n"
      "meaning, and every other way the number can be read, most likely first.\n"
-     "CODE is decimal (or 0x hexadecimal) and must fit 32 bits. Exit status 0, or\n"
-     "2 for bad usage.\n"},
+     "CODE is decimal (or 0x hexadecimal) and must fit 32 bits. Exit status " STATUS(OK) ", or\n"
+     STATUS(USAGE) " for bad usage.\n"},
     {"open", CommandOpen, OPT_DLL | OPT_TIMEOUT | OPT_BIND | OPT_COUNT, 2, 2, "ravoprobe open HOST SERVICE [--bind] [--count N [--interval MS]] [--quiet] [--dll PATH] [--timeout MS]",
      "Opens a connection with _netopen as a host does (SERVICE is a name from the\n"
      "services file, never a port number), shows the socket and the time the call\n"
@@ -80,7 +76,7 @@ static const Command COMMANDS[] = {
      "bounds the call. The module connects in blocking mode, where no callback\n"
      "runs, so a connect that hangs (nothing answers the address) cannot be ended:\n"
      "MS + " NUMBER_TEXT(WATCHDOG_GRACE_MS) " ms after the call began, the probe names the address and port and\n"
-     "ends itself with exit status 5. --count N opens and closes N times,\n"
+     "ends itself with exit status " STATUS(NO_ANSWER) ". --count N opens and closes N times,\n"
      "--interval MS apart (default 1000), and summarises the _netopen times.\n"
      STATISTICS_TEXT
      "--quiet prints nothing: the exit status answers (like pg_isready).\n"
@@ -106,7 +102,9 @@ static const Command COMMANDS[] = {
      "--quiet prints nothing.\n"
      EXIT_STATUS_TABLE
      "An answer that came back whole counts as answered; one cut short by the\n"
-     "server's close is status 1.\n"},
+     "server's close is status " STATUS(FAILED) ".\n"
+     "send is for echo peers (echo-server): a database server reads TEXT as a\n"
+     "malformed request and ends the exchange (status " STATUS(FAILED) "); there, open is the check.\n"},
     {"echo-server", CommandEchoServer, OPT_SECONDS | OPT_ONCE | OPT_DELAY, 1, 1,
      "ravoprobe echo-server SERVICE [--seconds N] [--once] [--delay MS]",
      "A loopback echo peer on 127.0.0.1 at SERVICE's port (from the services file),\n"
@@ -114,19 +112,22 @@ static const Command COMMANDS[] = {
      "time, echoes what it receives and prints every urgent byte. Ends after\n"
      "--seconds N (default 30), or when the first client disconnects with --once.\n"
      "--delay MS holds each answer back for MS, or until an urgent byte arrives,\n"
-     "so that a client's wait lasts long enough to be interrupted. Exit status 0,\n"
-     "1 when the port cannot be listened on, 2 bad usage.\n"},
+     "so that a client's wait lasts long enough to be interrupted. Exit status " STATUS(OK) ",\n"
+     STATUS(FAILED) " when the port cannot be listened on, " STATUS(USAGE) " bad usage.\n"},
     {"version", CommandVersion, OPT_DLL, 0, 0, "ravoprobe version [--dll PATH] (also ravoprobe --version)",
      "Shows the probe's version and source revision, and for the module it loads:\n"
      "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
      "link time stamp, and whether the nine exports stand at their ordinals. The\n"
-     "module's start-up routine is not run. Exit status 0; 1 when an export is\n"
-     "missing or away from its ordinal; 2 bad usage; 3 when it cannot be loaded.\n"},
+     "module's start-up routine is not run. Exit status " STATUS(OK) "; " STATUS(FAILED)
+     " when an export is\n"
+     "missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)
+     " when it cannot be loaded.\n"},
     {"services", CommandServices, 0, 0, 1, "ravoprobe services [NAME]",
      "Shows the services file the module's look-ups read (under Windows and under\n"
      "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"
      "resolved to its port as _netopen resolves it (getservbyname, \"tcp\").\n"
-     "Exit status 0; 1 when the file cannot be read; 2 bad usage; 4 when NAME has\n"
+     "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the file cannot be read; " STATUS(USAGE)
+     " bad usage; " STATUS(NO_NAME) " when NAME has\n"
      "no tcp entry (as open and send do for an unknown service).\n"},
     {"report", CommandReport, OPT_HTML, 1, 1, "ravoprobe report TRACE [--html FILE]",
      "Sums up a trace of the drop-in ravotrace.dll per process and per connection:\n"
@@ -179,7 +180,8 @@ static void PrintUsage(FILE* out)
         fprintf(out, "  %s\n", COMMANDS[i].usage);
     fprintf(out, "ravowsok.dll is loaded from ravoprobe's folder unless --dll PATH names it.\n"
                  EXIT_STATUS_TABLE
-                 "(settings and version give 1 for a fault they find; each command's --help tells.)\n");
+                 "(settings and version give " STATUS(FAILED)
+                 " for a fault they find; each command's --help tells.)\n");
 }
 
 // A whole decimal number from low to high; anything else is refused.

@@ -2,7 +2,6 @@
 // by full path: never through the search path, which could find the drop-in
 // itself or another copy.
 #include "trace.h"
-#include <stddef.h>
 
 const RavoExports* realModule;
 char realModulePath[MAX_PATH];
@@ -61,17 +60,9 @@ static int __stdcall MissingBlockingHook(void)
     return 1;
 }
 
-static const RavoExports STAND_INS = {MissingOpen, MissingSend, MissingRead, MissingClose,       MissingType,
-                                      MissingWep,  MissingHookProc, MissingHookProc, MissingBlockingHook};
-
-// The exports in the order of the fields of RavoExports, which holds
-// nothing but their addresses.
-static const char* const EXPORT_NAMES[RAVO_EXPORT_COUNT] = {
-    "_netopen", "_netsend", "_netread", "_netclose", "_nettype", "WEP", "KybdBlockProc", "MouseBlockProc", "mcWSAHook",
-};
-static_assert(sizeof(RavoExports) == RAVO_EXPORT_COUNT * sizeof(FARPROC), "RavoExports holds the exports only");
-static_assert(offsetof(RavoExports, netopen) == 0 && offsetof(RavoExports, mcWSAHook) == 8 * sizeof(FARPROC),
-              "RavoExports in the order of EXPORT_NAMES");
+// In ordinal order, as RavoExports holds them.
+static const RavoExports STAND_INS = {MissingHookProc, MissingHookProc, MissingWep, MissingClose,       MissingOpen,
+                                      MissingRead,     MissingSend,     MissingType, MissingBlockingHook};
 
 // The full path of RAVO_TRACE_REAL_MODULE beside the drop-in.
 static void FindRealModulePath(void)
@@ -99,11 +90,11 @@ void LoadRealModule(void)
         wsprintfA(realModuleProblem, "LoadLibrary error %lu", loadError);
         return;
     }
-    FARPROC* slots = (FARPROC*)&loaded;
     for (int i = 0; i < RAVO_EXPORT_COUNT; i++) {
-        slots[i] = GetProcAddress(realHandle, EXPORT_NAMES[i]);
-        if (!slots[i]) {
-            wsprintfA(realModuleProblem, "it lacks the export %s", EXPORT_NAMES[i]);
+        FARPROC* field = RavoExportField(&loaded, i);
+        *field = GetProcAddress(realHandle, RAVO_EXPORT_LIST[i].name);
+        if (!*field) {
+            wsprintfA(realModuleProblem, "it lacks the export %s", RAVO_EXPORT_LIST[i].name);
             FreeLibrary(realHandle);
             realHandle = NULL;
             return;

@@ -7,6 +7,7 @@
 
 #include "exports.h"
 #include "trace_settings.h"
+#include "stages.h"
 #include "ravowsok.h"
 
 // --- trace_entry.cpp: the drop-in's own state and first use ----------------
@@ -73,8 +74,7 @@ void AppendMs(TraceLine* line, LONGLONG ticks);
 void AppendDuration(TraceLine* line, LONGLONG ticks);
 // "hh:mm:ss.mmm" of a local time, or a placeholder in the stable form.
 void AppendClock(TraceLine* line, const SYSTEMTIME* t);
-// The stages whose offsets a call's error code may carry.
-enum CodeSource { FROM_OPEN, FROM_DATA_CALL, FROM_CLOSE };
+// from: the export that reported the code (CodeSource, stages.h).
 // " code N NAME": the WinSock name, with the stage's offset named too.
 void AppendCode(TraceLine* line, LONG code, CodeSource from);
 

@@ -69,7 +69,7 @@ static void FinishLine(TracedCall* c, bool out = false, const void* bytes = NULL
 }
 
 // _netopen (5)
-extern "C" long __stdcall TraceNetOpen(const char* hostName, const char* serviceName, long mode, long reserved1,
+extern "C" long __stdcall Trace_netopen(const char* hostName, const char* serviceName, long mode, long reserved1,
                                        long* errorCode, long reserved2, void* conn)
 {
     const RavoExports* real = UseRealModule();
@@ -119,7 +119,7 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
     EndWatch(&watch);
     EndCall(&c, result);
     AppendResultWords(&c.line, sending, length, result, *errorCode);
-    if (*errorCode > WAIT_RESULT_ERROR_ABOVE && watch.calls[WAIT_PHASE_END] && *errorCode == watch.endAnswer)
+    if (IsCallbackEndValue(*errorCode, watch.calls[WAIT_PHASE_END] != 0, watch.endAnswer))
         AppendText(&c.line, ", code %ld (the callback's end value)", *errorCode);
     else if (*errorCode != 0) {
         AppendText(&c.line, ",");
@@ -132,7 +132,7 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
 }
 
 // _netsend (7)
-extern "C" long __stdcall TraceNetSend(long s, const char* buffer, long length, long* errorCode, void* conn)
+extern "C" long __stdcall Trace_netsend(long s, const char* buffer, long length, long* errorCode, void* conn)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -141,7 +141,7 @@ extern "C" long __stdcall TraceNetSend(long s, const char* buffer, long length, 
 }
 
 // _netread (6)
-extern "C" long __stdcall TraceNetRead(long s, char* buffer, long size, long* errorCode, void* conn)
+extern "C" long __stdcall Trace_netread(long s, char* buffer, long size, long* errorCode, void* conn)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -150,7 +150,7 @@ extern "C" long __stdcall TraceNetRead(long s, char* buffer, long size, long* er
 }
 
 // _netclose (4)
-extern "C" long __stdcall TraceNetClose(long s, long reserved)
+extern "C" long __stdcall Trace_netclose(long s, long reserved)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
@@ -204,13 +204,13 @@ static long TracePlainCall(PlainCall which, const char* name, long reserved)
 }
 
 // _nettype (8)
-extern "C" long __stdcall TraceNetType(void)
+extern "C" long __stdcall Trace_nettype(void)
 {
     return TracePlainCall(CALL_NETTYPE, "_nettype", 0);
 }
 
 // WEP (3)
-extern "C" long __stdcall TraceWep(long reserved)
+extern "C" long __stdcall TraceWEP(long reserved)
 {
     return TracePlainCall(CALL_WEP, "WEP", reserved);
 }
@@ -243,7 +243,7 @@ extern "C" long __stdcall TraceMouseBlockProc(int code, unsigned int mouseMessag
 }
 
 // mcWSAHook (9)
-extern "C" int __stdcall TraceMcWSAHook(void)
+extern "C" int __stdcall TracemcWSAHook(void)
 {
     return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook", 0);
 }

@@ -2,7 +2,6 @@
 // wsprintfA has no floating point, and 64-bit division would need libgcc's
 // helpers, so times are split into whole and thousandths in double.
 #include "trace.h"
-#include "winsock_errors.h"
 
 void AppendMs(TraceLine* line, LONGLONG ticks)
 {
@@ -32,25 +31,16 @@ void AppendClock(TraceLine* line, const SYSTEMTIME* t)
         AppendText(line, "%02u:%02u:%02u.%03u", t->wHour, t->wMinute, t->wSecond, t->wMilliseconds);
 }
 
-// The stage offsets run in steps of 150: NET_ERR_STARTUP (or, for the
-// data calls, NET_ERR_SELECT) 150, NET_ERR_SERVICE 300, and so on.
-enum { STAGE_STEP = 150 };
-static const char* const OPEN_STAGES[] = {"STARTUP", "SERVICE", "HOST", "SOCKET", "NONBLOCK", "SOCKOPT"};
-
+// The most likely reading of the code, as ravoprobe explain lists it first.
 void AppendCode(TraceLine* line, LONG code, CodeSource from)
 {
     AppendText(line, " code %ld", code);
-    // A bare error first: connect, bind, send, recv and closesocket add no
-    // offset, and no bare error is also a staged one of the same call.
-    int stages = from == FROM_OPEN ? 6 : from == FROM_DATA_CALL ? 1 : 0;
-    for (int stage = 0; stage <= stages; stage++) {
-        const char* name = WinsockErrorName(code - stage * STAGE_STEP);
-        if (!name)
-            continue;
-        if (stage == 0)
-            AppendText(line, " %s", name);
-        else
-            AppendText(line, " NET_ERR_%s+%s", from == FROM_OPEN ? OPEN_STAGES[stage - 1] : "SELECT", name);
+    CodeReading readings[MAX_READINGS];
+    if (ReadCode(code, from, readings) == 0)
         return;
-    }
+    const CodeReading* r = &readings[0];
+    if (r->stage)
+        AppendText(line, " %s+%s", r->stage->offsetName, r->error->name);
+    else
+        AppendText(line, " %s", r->error->name);
 }

@@ -4,8 +4,11 @@
  * by clang in Microsoft mode with no C runtime and no Windows headers, so it
  * declares the few KERNEL32 routines it needs itself and has its own entry
  * point. A wrong import name would stop the program from loading; a wrong
- * calling convention would return the wrong values or crash.
+ * calling convention would return the wrong values or crash. The project's
+ * tests build and run it; docs/hosts.md shows the commands.
  *
+ * It opens service CLOSED_SERVICE on 127.0.0.1, which must name a port where
+ * nothing listens (a line "ravotest8 PORT/tcp" in the services file).
  * Exit status 0 when every call answered as documented, 1 otherwise. */
 #include "ravowsok.h"
 

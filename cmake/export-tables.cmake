@@ -1,0 +1,31 @@
+# The export tables, made when CMake configures from the one list of exports,
+# RAVO_EXPORTS in include/ravowsok.h (test_frame checks the built tables
+# against the same list), into the build folder: ravowsok.def (the module's),
+# ravowsok-decorated.def (the import libraries', see import-libraries.cmake)
+# and ravotrace.def (the drop-in's: each name on its routine Trace<name>).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/include/ravowsok.h)
+file(READ ${CMAKE_SOURCE_DIR}/include/ravowsok.h header)
+string(REGEX MATCHALL "X\\([A-Za-z_][A-Za-z0-9_]*, [0-9]+, [0-9]+, [A-Za-z]+\\)" exportLines "${header}")
+set(module "; Made by CMake from RAVO_EXPORTS in include/ravowsok.h; do not edit.\nLIBRARY \"ravowsok.dll\"\nEXPORTS\n")
+set(decorated "${module}")
+set(dropIn "${module}")
+set(expected 1)
+foreach(line IN LISTS exportLines)
+    string(REGEX MATCH "X\\(([A-Za-z_0-9]+), ([0-9]+), ([0-9]+)" _ "${line}")
+    set(name ${CMAKE_MATCH_1})
+    set(at "@${CMAKE_MATCH_3} @${CMAKE_MATCH_2}")
+    if(NOT CMAKE_MATCH_2 EQUAL expected)
+        message(FATAL_ERROR "RAVO_EXPORTS: ${name} has ordinal ${CMAKE_MATCH_2}, expected ${expected} (ordinal order)")
+    endif()
+    math(EXPR expected "${expected} + 1")
+    string(APPEND module "    ${name} = ${name}${at}\n")
+    string(APPEND decorated "    ${name}${at}\n")
+    string(APPEND dropIn "    ${name} = Trace${name}${at}\n")
+endforeach()
+# Each file is rewritten only when it changes, so a new configure relinks nothing.
+set(RAVOWSOK_DEF ${CMAKE_BINARY_DIR}/ravowsok.def)
+set(RAVOWSOK_DECORATED_DEF ${CMAKE_BINARY_DIR}/ravowsok-decorated.def)
+set(RAVOTRACE_DEF ${CMAKE_BINARY_DIR}/ravotrace.def)
+file(CONFIGURE OUTPUT ${RAVOWSOK_DEF} CONTENT "${module}" @ONLY)
+file(CONFIGURE OUTPUT ${RAVOWSOK_DECORATED_DEF} CONTENT "${decorated}" @ONLY)
+file(CONFIGURE OUTPUT ${RAVOTRACE_DEF} CONTENT "${dropIn}" @ONLY)
