@@ -175,28 +175,42 @@ extern "C" long __stdcall Trace_netclose(long s, long reserved)
     return result;
 }
 
-// _nettype, WEP and mcWSAHook: no argument or one that is ignored, and a
-// plain result.
-enum PlainCall { CALL_NETTYPE, CALL_WEP, CALL_BLOCKING_HOOK };
+// _nettype, WEP, mcWSAHook and the two hook procedures: calls that cannot
+// block, a plain result and one line each.
+enum PlainCall { CALL_NETTYPE, CALL_WEP, CALL_BLOCKING_HOOK, CALL_KEYBOARD_HOOK, CALL_MOUSE_HOOK };
 
-static long CallPlain(const RavoExports* real, PlainCall which, long reserved)
+// The arguments of a plain call: WEP's reserved value in code, a hook
+// procedure's three.
+struct PlainArgs {
+    int code;
+    unsigned int wParam;
+    long lParam;
+};
+
+static long CallPlain(const RavoExports* real, PlainCall which, const PlainArgs* a)
 {
     switch (which) {
     case CALL_NETTYPE: return real->nettype();
-    case CALL_WEP: return real->wep(reserved);
+    case CALL_WEP: return real->wep(a->code);
+    case CALL_KEYBOARD_HOOK: return real->kybdBlockProc(a->code, a->wParam, a->lParam);
+    case CALL_MOUSE_HOOK: return real->mouseBlockProc(a->code, a->wParam, a->lParam);
     default: return real->mcWSAHook();
     }
 }
 
-static long TracePlainCall(PlainCall which, const char* name, long reserved)
+// One line, "NAME(ARGS) = R, D ms"; the hook procedures show their
+// arguments.
+static long TracePlainCall(PlainCall which, const char* name, PlainArgs a = PlainArgs())
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
-        return CallPlain(real, which, reserved);
+        return CallPlain(real, which, &a);
     TracedCall c;
     c.args[0] = 0;
+    if (which == CALL_KEYBOARD_HOOK || which == CALL_MOUSE_HOOK)
+        wsprintfA(c.args, "%d, 0x%x, 0x%lx", a.code, a.wParam, a.lParam);
     BeginCall(&c, name, false);
-    long result = CallPlain(real, which, reserved);
+    long result = CallPlain(real, which, &a);
     EndCall(&c, result);
     AppendTook(&c, NULL);
     FinishLine(&c);
@@ -206,44 +220,29 @@ static long TracePlainCall(PlainCall which, const char* name, long reserved)
 // _nettype (8)
 extern "C" long __stdcall Trace_nettype(void)
 {
-    return TracePlainCall(CALL_NETTYPE, "_nettype", 0);
+    return TracePlainCall(CALL_NETTYPE, "_nettype");
 }
 
 // WEP (3)
 extern "C" long __stdcall TraceWEP(long reserved)
 {
-    return TracePlainCall(CALL_WEP, "WEP", reserved);
-}
-
-// A hook procedure of the real module, called through the drop-in.
-static long TraceHookProc(const char* name, HookProcFn proc, int code, unsigned int wParam, long lParam)
-{
-    if (!TracingOn())
-        return proc(code, wParam, lParam);
-    TracedCall c;
-    wsprintfA(c.args, "%d, 0x%x, 0x%lx", code, wParam, lParam);
-    BeginCall(&c, name, false);
-    long result = proc(code, wParam, lParam);
-    EndCall(&c, result);
-    AppendTook(&c, NULL);
-    FinishLine(&c);
-    return result;
+    return TracePlainCall(CALL_WEP, "WEP", {(int)reserved, 0, 0});
 }
 
 // KybdBlockProc (1)
 extern "C" long __stdcall TraceKybdBlockProc(int code, unsigned int virtualKey, long keyInfo)
 {
-    return TraceHookProc("KybdBlockProc", UseRealModule()->kybdBlockProc, code, virtualKey, keyInfo);
+    return TracePlainCall(CALL_KEYBOARD_HOOK, "KybdBlockProc", {code, virtualKey, keyInfo});
 }
 
 // MouseBlockProc (2)
 extern "C" long __stdcall TraceMouseBlockProc(int code, unsigned int mouseMessage, long data)
 {
-    return TraceHookProc("MouseBlockProc", UseRealModule()->mouseBlockProc, code, mouseMessage, data);
+    return TracePlainCall(CALL_MOUSE_HOOK, "MouseBlockProc", {code, mouseMessage, data});
 }
 
 // mcWSAHook (9)
 extern "C" int __stdcall TracemcWSAHook(void)
 {
-    return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook", 0);
+    return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook");
 }
