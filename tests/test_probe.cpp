@@ -6,6 +6,7 @@
 // checksum and the services look-up. Every wait is bounded.
 #include "check.h"
 #include "child.h"
+#include "idle_routine.h"
 #include "loopback.h"
 #include "peer.h"
 #include "ravo.h"
@@ -140,6 +141,8 @@ TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
         {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", 1,
          {"library:     loads", "NoSuchRoutine is NOT exported", "stays loaded", NULL}},
         {"mcBlockMode=7", 0, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        {"mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC, 0,
+         {RAVO_IDLE_FUNC " is exported", "the idle routine shipped with the module", "give the full path", NULL}},
     };
     for (const SettingsCase& s : cases) {
         WriteProfile(s.profile);
