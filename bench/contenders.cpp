@@ -1,6 +1,7 @@
 // The contenders' connections and their one send and one receive: the
-// module's exports (alone, or through the tracing drop-in), the hand-written
-// floor, and plain blocking calls.
+// module's exports (alone, through the tracing drop-in, or a copy of the
+// module idling with ravoidle.dll), the hand-written floor, and plain
+// blocking calls.
 #include "bench.h"
 #include "buildpath.h"
 #include "exports.h"
@@ -8,10 +9,10 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain", "ravotrace"};
+const char* const contenderName[CONTENDER_COUNT] = {"module", "hand loop", "plain", "ravotrace", "ravoidle"};
 
-static HMODULE module, dropIn;
-static RavoExports ravo, traced;
+static HMODULE module, dropIn, idleCopy;
+static RavoExports ravo, traced, idled;
 
 // Loads one library as a host does and resolves the module's exports.
 static HMODULE LoadExports(const char* path, RavoExports* x)
@@ -38,31 +39,49 @@ bool LoadModule(void)
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    return module && dropIn;
+    // A third library named ravowsok.dll, with settings of its own.
+    idleCopy = module && dropIn && CheckIdleRoutine() ? LoadExports(BuildPath("viaidle\\ravowsok.dll"), &idled) : NULL;
+    if (idleCopy && (idleCopy == module || idleCopy == dropIn)) {
+        printf("build\\viaidle\\ravowsok.dll is not a copy of the module of its own\n");
+        return false;
+    }
+    return module && dropIn && idleCopy;
+}
+
+bool CallsModule(Contender who)
+{
+    return who == MODULE || who == VIA_TRACE || who == IDLE_ROUTINE;
 }
 
 void UnloadModule(void)
 {
+    if (idleCopy)
+        FreeLibrary(idleCopy);
     if (dropIn)
         FreeLibrary(dropIn);
     if (module)
         FreeLibrary(module);
-    module = dropIn = NULL;
+    module = dropIn = idleCopy = NULL;
 }
 
 // The exports a module contender calls.
 static const RavoExports* ExportsOf(const Link* link)
 {
-    return link->who == VIA_TRACE ? &traced : &ravo;
+    return link->who == VIA_TRACE ? &traced : link->who == IDLE_ROUTINE ? &idled : &ravo;
 }
 
 bool OpenLink(Link* link, Contender who, const char* service, u_short port)
 {
     memset(link, 0, sizeof *link);
     link->who = who;
-    if (who == MODULE || who == VIA_TRACE) {
+    if (CallsModule(who)) {
         LONG error = 0;
+        // The copy reads its settings on its first _netopen: block mode 3.
+        if (who == IDLE_ROUTINE)
+            UseIdleRoutineProfile();
         LONG s = ExportsOf(link)->netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
+        if (who == IDLE_ROUTINE)
+            RestoreProfile();
         if (s == -1) {
             printf("_netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", service, error);
             return false;
@@ -92,7 +111,7 @@ void CloseLink(Link* link)
 {
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
-    if (link->who == MODULE || link->who == VIA_TRACE)
+    if (CallsModule(link->who))
         ExportsOf(link)->netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
@@ -104,7 +123,8 @@ int SendSome(Link* link, const char* data, int length, int* error)
     *error = 0;
     switch (link->who) {
     case MODULE:
-    case VIA_TRACE: {
+    case VIA_TRACE:
+    case IDLE_ROUTINE: {
         LONG code = 0;
         LONG sent = ExportsOf(link)->netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
@@ -138,7 +158,8 @@ int ReadSome(Link* link, char* buffer, int size, int* error)
     *error = 0;
     switch (link->who) {
     case MODULE:
-    case VIA_TRACE: {
+    case VIA_TRACE:
+    case IDLE_ROUTINE: {
         LONG code = 0;
         LONG got = ExportsOf(link)->netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
