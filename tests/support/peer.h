@@ -23,7 +23,7 @@ struct Peer {
     volatile LONG stop;
     char reply[256];
     int replyLength;
-    volatile LONGLONG repliedAt;  // PEER_REPLY_ON_EVENT: QueryPerformanceCounter once the reply went out
+    volatile DWORD repliedAt;  // PEER_REPLY_ON_EVENT: GetTickCount once the reply went out
     char* received;           // in-band bytes of all connections, in order
     volatile LONG receivedLength;
     char urgent[PEER_URGENT_SIZE];  // urgent bytes, in order
