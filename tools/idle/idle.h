@@ -9,7 +9,6 @@
 struct IdleTicks {
     LONGLONG pollWindow;
     LONGLONG newWaitGap;
-    LONGLONG perMicrosecond;  // at least 1
 };
 extern IdleTicks idleTicks;
 

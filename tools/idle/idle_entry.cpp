@@ -29,7 +29,6 @@ extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOI
         double perMicrosecond = (double)frequency.QuadPart / 1e6;
         idleTicks.pollWindow = Ticks(perMicrosecond, IDLE_POLL_WINDOW_US);
         idleTicks.newWaitGap = Ticks(perMicrosecond, IDLE_NEW_WAIT_GAP_US);
-        idleTicks.perMicrosecond = Ticks(perMicrosecond, 1) > 0 ? Ticks(perMicrosecond, 1) : 1;
         OpenSliceTimer();
     } else if (reason == DLL_PROCESS_DETACH && !atExit) {
         CloseSliceTimer();
