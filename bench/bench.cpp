@@ -1,9 +1,13 @@
 // ravobench: round trips and bulk transfer through ravowsok.dll, against a
 // hand-written loop that makes the module's own platform calls (the floor
 // of this design), against plain blocking WinSock, and through the tracing
-// drop-in ravotrace.dll with tracing off (its cost to a host), in one run.
+// drop-in ravotrace.dll with tracing off (its cost to a host), and through
+// a copy of the module idling with ravoidle.dll (block mode 3), in one run;
+// then long waits on a silent server, pump mode against ravoidle.dll: CPU,
+// lateness and how soon posted window messages are dispatched.
 //
-//   ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--data-bytes N] [--quick]
+//   ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N]
+//             [--service NAME] [--data-bytes N] [--quick]
 //
 // The contenders take turns in short slices of each round, and the one that
 // starts a slice rotates, so that the machine's drift and any advantage of
@@ -23,6 +27,8 @@ struct Options {
     int rounds;
     int roundTrips;
     unsigned long bulkMiB;
+    int holdMs;  // of each long wait
+    int waits;   // long waits per contender
     const char* service;
     const char* dataBytes;  // DataBytes of the Data=1 contender; NULL: its default
 };
@@ -32,6 +38,8 @@ static bool ParseOptions(int argc, char** argv, Options* o)
     o->rounds = 15;
     o->roundTrips = 1000;
     o->bulkMiB = 16;
+    o->holdMs = 5000;
+    o->waits = 3;
     o->service = "ravotest5";
     o->dataBytes = NULL;
     for (int i = 1; i < argc; i++) {
@@ -40,6 +48,12 @@ static bool ParseOptions(int argc, char** argv, Options* o)
             o->rounds = 3;
             o->roundTrips = 50;
             o->bulkMiB = 1;
+            o->holdMs = 300;
+            o->waits = 1;
+        } else if (strcmp(argv[i], "--hold-ms") == 0 && more) {
+            o->holdMs = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--waits") == 0 && more) {
+            o->waits = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--rounds") == 0 && more) {
             o->rounds = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--trips") == 0 && more) {
@@ -51,7 +65,8 @@ static bool ParseOptions(int argc, char** argv, Options* o)
         } else if (strcmp(argv[i], "--data-bytes") == 0 && more) {
             o->dataBytes = argv[++i];
         } else {
-            printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--service NAME] [--data-bytes N] "
+            printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N] [--service NAME] "
+                   "[--data-bytes N] "
                    "[--quick]\n");
             return false;
         }
@@ -59,6 +74,11 @@ static bool ParseOptions(int argc, char** argv, Options* o)
     if (o->rounds < 1 || o->rounds > MAX_ROUNDS || o->roundTrips < 1 || o->bulkMiB < 1 || o->bulkMiB > 1024) {
         printf("expected 1-%d rounds, at least 1 round trip and 1-1024 MiB, seen %d, %d, %lu\n", MAX_ROUNDS,
                o->rounds, o->roundTrips, o->bulkMiB);
+        return false;
+    }
+    // A long wait fills at most MAX_POSTS posts and stays within the watchdog's patience.
+    if (o->holdMs < 100 || o->holdMs > 20000 || o->waits < 1 || o->waits > MAX_WAITS) {
+        printf("expected a hold of 100-20000 ms and 1-%d waits, seen %d and %d\n", MAX_WAITS, o->holdMs, o->waits);
         return false;
     }
     return true;
@@ -146,6 +166,8 @@ static int RunBench(const Options* o)
     r->rounds = o->rounds;
     r->roundTrips = o->roundTrips;
     r->bulkBytes = o->bulkMiB << 20;
+    r->longWaits.holdMs = o->holdMs;
+    r->longWaits.waits = o->waits;
 
     WSADATA data;
     if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
@@ -186,10 +208,13 @@ static int RunBench(const Options* o)
     StartWatchdog(STUCK_MS);
 
     double start = Seconds();
-    bool ok = LoadModule(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) && RunRounds(r);
+    bool ok = LoadModule(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
+              OpenSilentLinks(o->service, port) && RunRounds(r);
     if (ok)
         MeasureCallCosts(echoLink[HAND_LOOP].s, r);
+    ok = ok && RunLongWaits(&r->longWaits);
     r->totalSeconds = Seconds() - start;
+    CloseSilentLinks();
     CloseLinks();
     UnloadModule();
     StopPeerProcess();
@@ -198,6 +223,7 @@ static int RunBench(const Options* o)
         return 1;
     }
     PrintReport(r);
+    PrintLongWaits(&r->longWaits);
     printf("all bytes arrived intact\n");
     return 0;
 }

@@ -18,7 +18,10 @@ void FillPattern(void);
 const char* PatternAt(unsigned long long offset);
 
 // The first byte of a connection says what the peer does with it.
-enum { PEER_MODE_ECHO = 'E', PEER_MODE_DISCARD = 'D' };
+enum { PEER_MODE_ECHO = 'E', PEER_MODE_DISCARD = 'D', PEER_MODE_SILENT = 'S' };
+// Silent connections: for each 4-byte hold time (milliseconds, little-endian)
+// the peer stays silent that long, then sends one byte.
+enum { SILENT_HOLD_MAX_MS = 60000 };
 // Discard connections: after the mode byte, the size of a piece (4 bytes,
 // little-endian); after each piece the peer answers with a BulkAck.
 struct BulkAck {
@@ -41,7 +44,9 @@ void StopPeerProcess(void);
 // (build/viatrace): VIA_TRACE with tracing off, what the drop-in costs a
 // host left in place; TRACE_LINES tracing with Data=0, TRACE_DATA with
 // Data=1 (DataBytes as its default), each into a trace file of its own.
-enum Contender { MODULE, HAND_LOOP, PLAIN, VIA_TRACE, TRACE_LINES, TRACE_DATA, CONTENDER_COUNT };
+// IDLE_ROUTINE: a copy of the module (build/viaidle) in block mode 3 with
+// ravoidle.dll as its idle routine.
+enum Contender { MODULE, HAND_LOOP, PLAIN, VIA_TRACE, TRACE_LINES, TRACE_DATA, IDLE_ROUTINE, CONTENDER_COUNT };
 // True for the contenders that call the module's exports.
 bool CallsModule(Contender who);
 extern const char* const contenderName[CONTENDER_COUNT];
@@ -54,11 +59,12 @@ struct Link {
     unsigned long long streamed; // bulk bytes sent so far (pattern offset)
 };
 
-// Loads ravowsok.dll from beside this program, and the drop-in with the
-// module behind it from build/viatrace and from copies of that folder, one
-// for each tracing contender; false with a message. UnloadModule deletes the
-// copies and the trace files. dataBytes: DataBytes for the Data=1
-// contender (NULL: the drop-in's default).
+// Loads ravowsok.dll from beside this program, the drop-in with the module
+// behind it from build/viatrace and from copies of that folder, one for each
+// tracing contender, and the module's copy in build/viaidle; false with a
+// message. UnloadModule deletes the tracing copies and their trace files.
+// dataBytes: DataBytes for the Data=1 contender (NULL: the drop-in's
+// default).
 bool LoadModule(const char* dataBytes);
 void UnloadModule(void);
 // Opens a connection to the service (module) or to 127.0.0.1:port.
@@ -83,6 +89,19 @@ LRESULT CALLBACK SwallowInput(int code, WPARAM wParam, LPARAM lParam);
 // Polls and idle turns the hand loop has made so far.
 extern unsigned long handPolls, handWaits;
 
+// --- The ravoidle contender's settings (idleprofile.cpp) --------------------
+// The name its copy of the module is given in mcUserDll: the full path of
+// build/ravoidle.dll when it fits, else the bare name (found in this
+// program's folder).
+const char* IdleRoutineName(void);
+// Loads ravoidle.dll as the module will and checks its routine; false with
+// a message (the module would show its box and fall back to pump mode).
+bool CheckIdleRoutine(void);
+// Makes the profile name ravoidle.dll in block mode 3, for the copy's
+// _netopen, and puts back what it held before.
+void UseIdleRoutineProfile(void);
+void RestoreProfile(void);
+
 // --- Work and measurement ------------------------------------------------
 // Sends all bytes / receives exactly `size` bytes; false with a message.
 // This is the host's loop around one contender's send, not SendAllBytes of
@@ -103,6 +122,38 @@ double Seconds(void);
 void Progress(const char* what);
 void StartWatchdog(DWORD stuckMs);
 
+// --- Long waits on a silent server (idlewait.cpp) -----------------------------
+// The contenders whose long waits are measured: the module in pump mode and
+// the module with ravoidle.dll.
+enum { WAITERS = 2, MAX_WAITS = 20, MAX_POSTS = 1024 };
+extern const Contender waiter[WAITERS];
+
+// One wait of holdMs on a silent connection: CPU of this process and of the
+// prefix's wineserver, how late the read returned after the peer's byte was
+// due, and how long window messages posted during it took to be dispatched.
+struct LongWait {
+    double seconds;
+    double hostCpu, serverCpu;  // CPU seconds; serverCpu < 0: not measured
+    double lateMs;
+    double postLatencyMs[MAX_POSTS];
+    int posts;
+};
+struct LongWaits {
+    int holdMs, waits;
+    LongWait wait[WAITERS][MAX_WAITS];
+    int serverPid;  // 0: no wineserver of this prefix found
+};
+// Opens the silent connections (after LoadModule).
+bool OpenSilentLinks(const char* service, u_short port);
+void CloseSilentLinks(void);
+// Runs the waits, the two contenders taking turns.
+bool RunLongWaits(LongWaits* w);
+// The wineserver of this program's prefix (WINEPREFIX), found through
+// /proc; 0 when there is none.
+int FindWineServer(void);
+// CPU seconds the process has used (user and system), or -1.
+double UnixProcessCpu(int pid);
+
 // --- Figures ---------------------------------------------------------------
 enum Workload { ROUND_TRIP_1, ROUND_TRIP_64, BULK, WORKLOAD_COUNT };
 enum { MAX_ROUNDS = 200 };
@@ -119,6 +170,7 @@ struct Results {
     unsigned long handPolls[WORKLOAD_COUNT], handWaits[WORKLOAD_COUNT];
     double totalSeconds;
     double callCost[COST_COUNT];  // microseconds per call (hooks: on and off)
+    LongWaits longWaits;
 };
 
 // Times the wait's platform calls one by one on a socket with nothing to read.
@@ -126,3 +178,4 @@ void MeasureCallCosts(SOCKET idle, Results* r);
 
 // Prints the figures per contender, the ratios, and a Markdown table.
 void PrintReport(const Results* results);
+void PrintLongWaits(const LongWaits* w);

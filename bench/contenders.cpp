@@ -1,6 +1,7 @@
 // The contenders' connections and their one send and one receive: the
-// module's exports (alone, or through the tracing drop-in), the hand-written
-// floor, and plain blocking calls.
+// module's exports (alone, through the tracing drop-in, or a copy of the
+// module idling with ravoidle.dll), the hand-written floor, and plain
+// blocking calls.
 #include "bench.h"
 #include "buildpath.h"
 #include "exports.h"
@@ -8,8 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* const contenderName[CONTENDER_COUNT] = {"module",    "hand loop", "plain",
-                                                     "ravotrace", "trace on",  "trace data"};
+const char* const contenderName[CONTENDER_COUNT] = {"module",     "hand loop", "plain",   "ravotrace",
+                                                     "trace on",   "trace data", "ravoidle"};
 
 bool CallsModule(Contender who)
 {
@@ -22,7 +23,7 @@ static const char* const VIATRACE_FILES[] = {"ravowsok.dll", RAVO_TRACE_REAL_MOD
 static const char* const TRACE_FOLDER[] = {"bench-trace-lines", "bench-trace-data"};
 static const char* const TRACE_FILE[] = {"bench-trace-lines.trace", "bench-trace-data.trace"};
 
-static HMODULE module, dropIns[CONTENDER_COUNT];
+static HMODULE module, dropIns[CONTENDER_COUNT];  // and the module's copy for IDLE_ROUTINE
 static RavoExports exports[CONTENDER_COUNT];
 
 // Loads one library as a host does and resolves the module's exports.
@@ -87,8 +88,17 @@ bool LoadModule(const char* dataBytes)
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    return module && dropIns[VIA_TRACE] && LoadTracing(TRACE_LINES, "0", NULL) &&
-           LoadTracing(TRACE_DATA, "1", dataBytes);
+    if (!module || !dropIns[VIA_TRACE] || !LoadTracing(TRACE_LINES, "0", NULL) ||
+        !LoadTracing(TRACE_DATA, "1", dataBytes))
+        return false;
+    // One more library named ravowsok.dll, with settings of its own.
+    dropIns[IDLE_ROUTINE] =
+        CheckIdleRoutine() ? LoadExports(BuildPath("viaidle\\ravowsok.dll"), &exports[IDLE_ROUTINE]) : NULL;
+    if (dropIns[IDLE_ROUTINE] == module || dropIns[IDLE_ROUTINE] == dropIns[VIA_TRACE]) {
+        printf("build\\viaidle\\ravowsok.dll is not a copy of the module of its own\n");
+        return false;
+    }
+    return dropIns[IDLE_ROUTINE] != NULL;
 }
 
 void UnloadModule(void)
@@ -124,7 +134,12 @@ bool OpenLink(Link* link, Contender who, const char* service, u_short port)
     link->who = who;
     if (CallsModule(who)) {
         LONG error = 0;
+        // The copy reads its settings on its first _netopen: block mode 3.
+        if (who == IDLE_ROUTINE)
+            UseIdleRoutineProfile();
         LONG s = ExportsOf(link)->netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
+        if (who == IDLE_ROUTINE)
+            RestoreProfile();
         if (s == -1) {
             printf("_netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", service, error);
             return false;

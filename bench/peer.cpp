@@ -1,5 +1,6 @@
 // The loopback peer: echoes or discards (checking) what each connection
-// sends. It runs as a second process, not as a thread of the client.
+// sends, or keeps silent for as long as it is asked. It runs as a second
+// process, not as a thread of the client.
 //
 // Why a process: on 2 cores the polling contenders keep one core busy and
 // the Wine server most of the other, so the peer competes for the CPU
@@ -75,6 +76,19 @@ static void Discard(SOCKET s, char* buffer)
     }
 }
 
+// Silent connections: each hold time read is waited out (the parent's long
+// wait), then answered with one byte.
+static void HoldSilent(SOCKET s)
+{
+    unsigned char hold[4];
+    while (ReceiveAll(s, (char*)hold, 4)) {
+        unsigned long ms = hold[0] | hold[1] << 8 | hold[2] << 16 | (unsigned long)hold[3] << 24;
+        Sleep(ms < SILENT_HOLD_MAX_MS ? ms : (unsigned long)SILENT_HOLD_MAX_MS);
+        if (!SendAllBytes(s, "!", 1))
+            return;
+    }
+}
+
 static DWORD WINAPI ServeConnection(LPVOID arg)
 {
     SOCKET s = (SOCKET)arg;
@@ -88,6 +102,8 @@ static DWORD WINAPI ServeConnection(LPVOID arg)
             Echo(s, buffer);
         else if (mode == PEER_MODE_DISCARD)
             Discard(s, buffer);
+        else if (mode == PEER_MODE_SILENT)
+            HoldSilent(s);
     }
     closesocket(s);
     VirtualFree(buffer, 0, MEM_RELEASE);

@@ -26,7 +26,8 @@ static double Quantile(const double* sorted, int n, double q)
 
 static Spread Summarize(const double* values, int n)
 {
-    double sorted[MAX_ROUNDS];
+    // Rounds, or the posts of every long wait of a contender.
+    static double sorted[MAX_ROUNDS > MAX_WAITS * MAX_POSTS ? MAX_ROUNDS : MAX_WAITS * MAX_POSTS];
     for (int i = 0; i < n; i++)
         sorted[i] = values[i];
     qsort(sorted, n, sizeof sorted[0], CompareDoubles);
@@ -147,6 +148,58 @@ void PrintReport(const Results* r)
             printf(" %.3f [%.3f-%.3f] |", s.median, s.q1, s.q3);
         }
         printf("\n");
+    }
+    printf("\n");
+}
+
+// Per long wait of one contender: a figure from its record.
+static Spread WaitSpread(const LongWaits* w, int i, double (*figure)(const LongWait*))
+{
+    double values[MAX_WAITS];
+    for (int n = 0; n < w->waits; n++)
+        values[n] = figure(&w->wait[i][n]);
+    return Summarize(values, w->waits);
+}
+
+static double HostPercent(const LongWait* w) { return w->hostCpu / w->seconds * 100; }
+static double ServerPercent(const LongWait* w) { return w->serverCpu / w->seconds * 100; }
+static double BothPercent(const LongWait* w) { return (w->hostCpu + w->serverCpu) / w->seconds * 100; }
+static double Late(const LongWait* w) { return w->lateMs; }
+
+// Every post dispatched during a contender's waits.
+static Spread PostSpread(const LongWaits* w, int i, int* count)
+{
+    static double values[MAX_WAITS * MAX_POSTS];
+    *count = 0;
+    for (int n = 0; n < w->waits; n++)
+        for (int p = 0; p < w->wait[i][n].posts; p++)
+            values[(*count)++] = w->wait[i][n].postLatencyMs[p];
+    Spread none = {0, 0, 0, 0, 0};
+    return *count ? Summarize(values, *count) : none;
+}
+
+void PrintLongWaits(const LongWaits* w)
+{
+    bool server = w->serverPid != 0;
+    printf("Long waits: %d per contender of %d ms on a silent server, taking turns; CPU in %% of one core "
+           "(this process%s), medians [min-max]; a message posted every 23 ms, dispatch delay median and longest\n",
+           w->waits, w->holdMs, server ? " and the prefix's wineserver" : "; no wineserver of this prefix found");
+    printf("| Contender | CPU, host process | CPU, wineserver | CPU, both | late by, ms | posted message dispatched "
+           "after, ms (median / longest, count) |\n");
+    printf("|---|---|---|---|---|---|\n");
+    for (int i = 0; i < WAITERS; i++) {
+        Spread host = WaitSpread(w, i, HostPercent), both = WaitSpread(w, i, BothPercent);
+        Spread serverCpu = WaitSpread(w, i, ServerPercent), late = WaitSpread(w, i, Late);
+        int count;
+        Spread post = PostSpread(w, i, &count);
+        printf("| %s | %.1f%% [%.1f-%.1f] |", contenderName[waiter[i]], host.median, host.min, host.max);
+        if (server)
+            printf(" %.1f%% [%.1f-%.1f] | %.1f%% [%.1f-%.1f] |", serverCpu.median, serverCpu.min, serverCpu.max,
+                   both.median, both.min, both.max);
+        else
+            printf(" not measured | not measured |");
+        printf(" %.2f [%.2f-%.2f] | %.2f / %.2f (%d) |\n", late.median, late.min, late.max, post.median, post.max,
+               count);
     }
     printf("\n");
 }

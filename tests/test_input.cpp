@@ -4,6 +4,7 @@
 // on key messages and button presses; after the wait the window gets its
 // input again. Also the two hook procedures called directly.
 #include "check.h"
+#include "idle_routine.h"
 #include "intercept.h"
 #include "peer.h"
 #include "ravo.h"
@@ -317,9 +318,10 @@ static bool ReadDuringInput(InputPlan* plan, WaitResult* w, void (*afterWait)(vo
     return ok;
 }
 
-static bool SetUp(void)
+// The profile's [Environment] lines; NULL: none, pump mode.
+static bool SetUp(const char* profile = NULL)
 {
-    RemoveProfile();  // pump mode
+    WriteProfile(profile);
     if (!hooked) {
         hooked = CreateEventA(NULL, TRUE, FALSE, NULL);
         inputTaken = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -339,6 +341,7 @@ static void TearDown(void)
 {
     DrainMessages();
     StopPeer(&peer);
+    RemoveProfile();
 }
 
 static void AwaitKeyUps(int n)
@@ -425,6 +428,28 @@ TEST_CASE(a_mouse_move_during_the_wait_is_silent_and_reaches_no_window)
               ProbedMouse(WM_MOUSEMOVE));
         CHECK_EQ(0, w.beeps, "beeps for mouse moves");
         CHECK_EQ(0, seenInWait.moves, "mouse moves that reached the window during the wait");
+    }
+    TearDown();
+}
+
+// Through ravoidle.dll the module's hooks still swallow the input: the
+// routine wakes for it from its slice and takes it off the queue with the
+// hooks in place.
+TEST_CASE(through_ravoidle_a_key_press_and_a_click_are_swallowed_with_their_beeps)
+{
+    if (!SetUp("mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC))
+        return;
+    POINT p = InWindow(-80, 50);
+    InputPlan plan = {{Key('C', false), Key('C', true), MouseAt(p, MOUSEEVENTF_LEFTDOWN), MouseAt(p, MOUSEEVENTF_LEFTUP)},
+                      4, false, false, false};
+    AwaitMouse(WM_LBUTTONUP, 1);
+    WaitResult w;
+    if (ReadDuringInput(&plan, &w, NULL)) {
+        CHECK(GetModuleHandleA(RAVO_IDLE_DLL), "%s was not loaded by the module", RAVO_IDLE_DLL);
+        CHECK_EQ(3, w.beeps, "beeps for a key press and a click (key down, key up, button press)");
+        CHECK(seenInWait.keyDown + seenInWait.chars + seenInWait.keyUp + seenInWait.leftDown + seenInWait.leftUp == 0,
+              "the window got input during the wait: %d down, %d char, %d up, %d press, %d release", seenInWait.keyDown,
+              seenInWait.chars, seenInWait.keyUp, seenInWait.leftDown, seenInWait.leftUp);
     }
     TearDown();
 }

@@ -7,6 +7,7 @@
 #include "check.h"
 #include "child.h"
 #include "exit_status.h"
+#include "idle_routine.h"
 #include "loopback.h"
 #include "peer.h"
 #include "ravo.h"
@@ -141,6 +142,8 @@ TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
         {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", PROBE_FAILED,
          {"library:     loads", "NoSuchRoutine is NOT exported", "stays loaded", NULL}},
         {"mcBlockMode=7", PROBE_OK, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        {"mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC, PROBE_OK,
+         {RAVO_IDLE_FUNC " is exported", "the idle routine shipped with the module", "give the full path", NULL}},
     };
     for (const SettingsCase& s : cases) {
         WriteProfile(s.profile);

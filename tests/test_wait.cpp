@@ -4,6 +4,7 @@
 // on an idle turn. Each case is one wait scenario: a Scenario record says
 // what the polls and the host's callback do, and collects what was seen.
 #include "check.h"
+#include "idle_routine.h"
 #include "intercept.h"
 #include "outcome.h"
 #include <string.h>
@@ -19,6 +20,7 @@ struct Scenario {
     // The polls.
     int notReadyPolls = 0;  // the first polls answer "not ready"; later ones ask WinSock
     int goAtPoll = 0;       // at this poll the peer is told to send its reply
+    int postAtPoll = 0;     // at this poll postNow is set
     // The host's callback.
     LONG endValue = 0;                       // its answer at WAIT_PHASE_END
     int zeroOnTurns[MAX_LISTED_TURNS] = {};  // turns it leaves to the module by returning 0
@@ -44,6 +46,7 @@ struct Scenario {
 // the poll; NULL between waits (a set-up wait then runs unscripted).
 static Scenario* scenario;
 static Session* session;
+static HANDLE postNow;
 
 static bool LeftToModule(const Scenario* sc, int turn)
 {
@@ -121,6 +124,8 @@ static void ObserveCall(const char* name, const LONG*)
         scenario->retrievals++;
     else if (strcmp(name, "select") == 0 && ++scenario->polls == scenario->goAtPoll)
         SetEvent(session->peer.go);
+    else if (strcmp(name, "select") == 0 && scenario->polls == scenario->postAtPoll)
+        SetEvent(postNow);
 }
 
 // Loads the module with the profile given (NULL: none) into a new session
@@ -593,10 +598,14 @@ TEST_CASE(poll_failing_after_the_callback_ran_gives_way_to_an_end_value_of_20)
 
 // A hidden window of the host that counts the test messages it is sent.
 static int messagesDispatched;
+static HANDLE testMessageSeen;  // set on each, once made
 static LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == TEST_MESSAGE)
+    if (message == TEST_MESSAGE) {
         messagesDispatched++;
+        if (testMessageSeen)
+            SetEvent(testMessageSeen);
+    }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
@@ -775,6 +784,54 @@ TEST_CASE(user_idle_routine_runs_only_on_the_turns_the_callback_leaves_to_the_mo
     CHECK_EQ(0, sc.callsWithHooks, "callback calls made with the hooks installed");
     CHECK_EQ(2, CheckHookPairs(t.r.module), "hook installs");
     idle.reset(NULL);
+    End(&t);
+}
+
+// --- ravoidle.dll, the idle routine shipped for block mode 3 -------------------
+
+static const char RAVOIDLE_PROFILE[] = "mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC;
+// A slice is IDLE_SLICE_US; the bound leaves room for a loaded machine and
+// still catches a wait that sleeps on past the data.
+enum { IDLE_POSTS = 3, IDLE_LATE_MS = 100 };
+static HWND postTo;
+
+// From another thread, once the wait blocks in slices: posts the test
+// messages one at a time, each once the last was dispatched, then lets the
+// peer answer.
+static DWORD WINAPI PostThenLetAnswer(LPVOID)
+{
+    bool ok = WaitForSingleObject(postNow, PEER_MS) == WAIT_OBJECT_0;
+    for (int m = 0; ok && m < IDLE_POSTS; m++)
+        ok = PostMessageA(postTo, TEST_MESSAGE, m, 0) && WaitForSingleObject(testMessageSeen, PEER_MS) == WAIT_OBJECT_0;
+    SetEvent(session->peer.go);
+    return 0;
+}
+
+TEST_CASE(ravoidle_dispatches_messages_posted_while_it_blocks_and_ends_the_wait_a_slice_after_the_data)
+{
+    Session t;
+    if (!Begin(&t, RAVOIDLE_PROFILE, PEER_REPLY_ON_EVENT, "late?"))
+        return;
+    if (!CHECK(GetModuleHandleA(RAVO_IDLE_DLL), "%s not loaded by the module", RAVO_IDLE_DLL))
+        return End(&t);
+    postTo = MakeHostWindow();
+    if (!postNow) {
+        postNow = CreateEventA(NULL, FALSE, FALSE, NULL);
+        testMessageSeen = CreateEventA(NULL, FALSE, FALSE, NULL);
+    }
+    HANDLE poster = CreateThread(NULL, 0, PostThenLetAnswer, NULL, 0, NULL);
+    Scenario sc = {.postAtPoll = 10};  // past the poll window: the routine blocks
+    char buffer[64];
+    CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
+    DWORD lateMs = GetTickCount() - t.peer.repliedAt;
+    CHECK(WaitForSingleObject(poster, PEER_MS) == WAIT_OBJECT_0, "the posting thread did not end within 5 s");
+    CHECK(o.result == 5 && strcmp(buffer, "late?") == 0, "read: expected 5 bytes \"late?\", seen %ld \"%s\" (error %ld)",
+          o.result, buffer, o.error);
+    CHECK_EQ(IDLE_POSTS, messagesDispatched, "messages posted during the wait and dispatched in it");
+    CHECK(t.peer.repliedAt && lateMs < IDLE_LATE_MS, "the read returned %lu ms after the reply went out: expected "
+          "under %d ms (a slice is %d us)", lateMs, IDLE_LATE_MS, IDLE_SLICE_US);
+    CloseHandle(poster);
+    DestroyWindow(postTo);
     End(&t);
 }
 

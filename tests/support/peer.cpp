@@ -38,6 +38,7 @@ static void Serve(Peer* peer, SOCKET s)
     while (!peer->stop) {
         if (!replied && WaitForSingleObject(peer->go, 0) == WAIT_OBJECT_0) {
             SendAllBytes(s, peer->reply, peer->replyLength);
+            peer->repliedAt = GetTickCount();
             replied = true;
         }
         fd_set readable, urgent;

@@ -23,6 +23,7 @@ struct Peer {
     volatile LONG stop;
     char reply[256];
     int replyLength;
+    volatile DWORD repliedAt;  // PEER_REPLY_ON_EVENT: GetTickCount once the reply went out
     char* received;           // in-band bytes of all connections, in order
     volatile LONG receivedLength;
     char urgent[PEER_URGENT_SIZE];  // urgent bytes, in order

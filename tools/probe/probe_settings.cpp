@@ -3,6 +3,7 @@
 // defaults and buffer sizes as the module, so the module itself is not
 // loaded and its message box is never shown.
 #include "probe.h"
+#include "idle_routine.h"
 #include "wait/user_routine.h"
 #include <stdio.h>
 #include <string.h>
@@ -78,6 +79,32 @@ static void NoteCutName(const char* key, const char* read)
                USER_NAME_SIZE - 1, read);
 }
 
+// True when path (a full path or a bare name) names ravoidle.dll.
+static bool NamesIdleLibrary(const char* path)
+{
+    const char* base = path;
+    for (const char* c = path; *c; c++)
+        if (*c == '\\' || *c == '/' || *c == ':')
+            base = c + 1;
+    return lstrcmpiA(base, RAVO_IDLE_DLL) == 0;
+}
+
+// What mode 3 with ravoidle.dll does, and how it is best named.
+static void ShowIdleLibrary(const UserRoutineTry* t)
+{
+    if (!t->routineFound) {
+        printf("  ravoidle:    %s exports " RAVO_IDLE_FUNC ": set mcUserFunc=" RAVO_IDLE_FUNC "\n", RAVO_IDLE_DLL);
+        return;
+    }
+    printf("  ravoidle:    the idle routine shipped with the module: one message per turn, as pump mode;\n"
+           "               after %d us of a wait it blocks in slices of %d us until input or a message comes\n",
+           IDLE_POLL_WINDOW_US, IDLE_SLICE_US);
+    if (lstrcmpiA(t->dllName, RAVO_IDLE_DLL) == 0)
+        printf("  note:        a bare name is searched for along the library path: give the full path of\n"
+               "               %s (at most %d characters), in a folder only administrators can write\n",
+               RAVO_IDLE_DLL, USER_NAME_SIZE - 1);
+}
+
 // Mode 3 in detail. Returns true when the routine would be used.
 static bool ShowUserRoutine(void)
 {
@@ -98,6 +125,8 @@ static bool ShowUserRoutine(void)
     } else {
         printf("  library:     does NOT load (LoadLibrary error %lu)\n", t.loadError);
     }
+    if (NamesIdleLibrary(t.libraryLoads ? t.libraryPath : t.dllName))
+        ShowIdleLibrary(&t);
     printf("  (a host searches its own folder first: run the probe from the host's folder\n"
            "   to see the library the host will find)\n");
     if (!t.routineFound) {

@@ -1,0 +1,128 @@
+// Long waits on a silent server, the module in pump mode against the module
+// with ravoidle.dll: the CPU a waiting host costs (its own and the Wine
+// server's), how late the wait ends after the answer, and how soon window
+// messages posted to the waiting thread meanwhile are dispatched.
+#include "bench.h"
+#include <stdio.h>
+
+const Contender waiter[WAITERS] = {MODULE, IDLE_ROUTINE};
+static Link silentLink[WAITERS];
+
+// A host's other threads post to its windows now and then; 23 ms apart
+// keeps the posts out of step with any timer tick.
+enum { POST_INTERVAL_MS = 23, POSTED_MESSAGE = WM_APP + 1, POSTER_END_MS = 5000 };
+
+bool OpenSilentLinks(const char* service, u_short port)
+{
+    const char silentMode = PEER_MODE_SILENT;
+    for (int i = 0; i < WAITERS; i++)
+        if (!OpenLink(&silentLink[i], waiter[i], service, port) || !SendAllOnLink(&silentLink[i], &silentMode, 1))
+            return false;
+    return true;
+}
+
+void CloseSilentLinks(void)
+{
+    for (int i = 0; i < WAITERS; i++)
+        CloseLink(&silentLink[i]);
+}
+
+// The posting thread and the window it posts to.
+struct Posting {
+    HWND window;
+    HANDLE stop;
+    double postedAt[MAX_POSTS];
+    LongWait* into;  // the wait in progress; NULL while the queue is drained
+};
+static Posting posting;
+
+static LRESULT CALLBACK CountPosted(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LongWait* w = posting.into;
+    if (message != POSTED_MESSAGE)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (w && wParam < MAX_POSTS && w->posts < MAX_POSTS)
+        w->postLatencyMs[w->posts++] = (Seconds() - posting.postedAt[wParam]) * 1e3;
+    return 0;
+}
+
+static DWORD WINAPI PostMessages(LPVOID)
+{
+    for (WPARAM n = 0; n < MAX_POSTS && WaitForSingleObject(posting.stop, POST_INTERVAL_MS) == WAIT_TIMEOUT; n++) {
+        posting.postedAt[n] = Seconds();
+        PostMessageA(posting.window, POSTED_MESSAGE, n, 0);
+    }
+    return 0;
+}
+
+static double ProcessCpu(void)
+{
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}}, u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+}
+
+// One wait of holdMs for the waiter's one byte, messages posted meanwhile.
+static bool OneWait(int i, int holdMs, int serverPid, LongWait* w)
+{
+    unsigned char hold[4] = {(unsigned char)holdMs, (unsigned char)(holdMs >> 8), (unsigned char)(holdMs >> 16),
+                             (unsigned char)(holdMs >> 24)};
+    if (!SendAllOnLink(&silentLink[i], (const char*)hold, sizeof hold))
+        return false;
+    w->posts = 0;
+    posting.into = w;
+    ResetEvent(posting.stop);
+    HANDLE poster = CreateThread(NULL, 0, PostMessages, NULL, 0, NULL);
+    double serverBefore = serverPid ? UnixProcessCpu(serverPid) : -1;
+    double hostBefore = ProcessCpu();
+    double start = Seconds();
+    char answer;
+    bool ok = ReadExact(&silentLink[i], &answer, 1);
+    w->seconds = Seconds() - start;
+    w->hostCpu = ProcessCpu() - hostBefore;
+    double serverAfter = serverPid ? UnixProcessCpu(serverPid) : -1;
+    w->serverCpu = serverBefore >= 0 && serverAfter >= 0 ? serverAfter - serverBefore : -1;
+    w->lateMs = w->seconds * 1e3 - holdMs;
+    SetEvent(posting.stop);
+    if (poster) {
+        WaitForSingleObject(poster, POSTER_END_MS);
+        CloseHandle(poster);
+    }
+    // Posts still queued after the wait are not the wait's.
+    posting.into = NULL;
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    return ok;
+}
+
+bool RunLongWaits(LongWaits* w)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = CountPosted;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "RavoBenchPosted";
+    RegisterClassA(&wc);
+    posting.window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+    posting.stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!posting.window || !posting.stop) {
+        printf("cannot make the window or event for the long waits: error %lu\n", GetLastError());
+        return false;
+    }
+    w->serverPid = FindWineServer();
+    bool ok = true;
+    // The two take turns, the first rotating, as in the rounds.
+    for (int n = 0; ok && n < w->waits; n++) {
+        for (int turn = 0; ok && turn < WAITERS; turn++) {
+            int i = (n + turn) % WAITERS;
+            Progress("long waits");
+            ok = OneWait(i, w->holdMs, w->serverPid, &w->wait[i][n]);
+        }
+        printf("long waits %d of %d done\n", n + 1, w->waits);
+        fflush(stdout);
+    }
+    DestroyWindow(posting.window);
+    CloseHandle(posting.stop);
+    return ok;
+}
