@@ -58,10 +58,11 @@ struct TraceLine {
     int length;
 };
 // Begins a line with its stamp: wall-clock time, process, thread and
-// milliseconds since load, all of now.
-void StartLine(TraceLine* line);
+// milliseconds since load, all of now; the local time goes to now too when
+// it is not NULL.
+void StartLine(TraceLine* line, SYSTEMTIME* now = NULL);
 // The stamp alone, for a second line in the same buffer.
-void AppendStamp(TraceLine* line);
+void AppendStamp(TraceLine* line, SYSTEMTIME* now = NULL);
 void AppendText(TraceLine* line, const char* format, ...);
 // Writes the line (CR LF added) and, when bytes is not NULL and Data=1, the
 // rows of count bytes that went out or came in, in one write.
@@ -74,6 +75,9 @@ void AppendMs(TraceLine* line, LONGLONG ticks);
 void AppendDuration(TraceLine* line, LONGLONG ticks);
 // "hh:mm:ss.mmm" of a local time, or a placeholder in the stable form.
 void AppendClock(TraceLine* line, const SYSTEMTIME* t);
+// The format of a socket number as an argument or result: "S" in the
+// stable form.
+const char* SocketFormat(void);
 // from: the export that reported the code (CodeSource, stages.h).
 // " code N NAME": the WinSock name, with the stage's offset named too.
 void AppendCode(TraceLine* line, LONG code, CodeSource from);

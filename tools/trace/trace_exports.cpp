@@ -12,17 +12,11 @@ struct TracedCall {
     bool canBlock;  // has a start line
     char args[480];
     LONGLONG start;  // ticks since the drop-in was loaded
-    SYSTEMTIME startedAt;
+    SYSTEMTIME startedAt;  // of the start line
     LONGLONG took;
     DWORD lastError;
     TraceLine line;
 };
-
-// A socket number as an argument or result: "S" in the stable form.
-static const char* SocketFormat(void)
-{
-    return traceSettings.stable ? "S" : "%ld";
-}
 
 // Writes "> NAME(ARGS)" before a call that can block, so that a call that
 // never returns still shows, and notes when the call began.
@@ -32,12 +26,11 @@ static void BeginCall(TracedCall* c, const char* name, bool canBlock)
     c->canBlock = canBlock;
     if (canBlock) {
         DWORD hostsError = GetLastError();
-        StartLine(&c->line);
+        StartLine(&c->line, &c->startedAt);
         AppendText(&c->line, "> %s(%s)", name, c->args);
         WriteLine(&c->line);
         SetLastError(hostsError);
     }
-    GetLocalTime(&c->startedAt);
     c->start = NowTicks();
 }
 

@@ -55,23 +55,25 @@ void AppendText(TraceLine* line, const char* format, ...)
     va_end(args);
 }
 
-void StartLine(TraceLine* line)
+void StartLine(TraceLine* line, SYSTEMTIME* now)
 {
     line->length = 0;
-    AppendStamp(line);
+    AppendStamp(line, now);
 }
 
-void AppendStamp(TraceLine* line)
+void AppendStamp(TraceLine* line, SYSTEMTIME* now)
 {
+    SYSTEMTIME local;
+    if (!now)
+        now = &local;
+    GetLocalTime(now);
     if (traceSettings.stable) {
         AppendText(line, "YYYY-MM-DD hh:mm:ss.mmm pid P tid T +MS ");
         return;
     }
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     LONGLONG sinceLoad = NowTicks();
-    AppendText(line, "%04u-%02u-%02u ", now.wYear, now.wMonth, now.wDay);
-    AppendClock(line, &now);
+    AppendText(line, "%04u-%02u-%02u ", now->wYear, now->wMonth, now->wDay);
+    AppendClock(line, now);
     AppendText(line, " pid %lu tid %lu +", dropIn.processId, GetCurrentThreadId());
     AppendMs(line, sinceLoad);
     AppendText(line, " ");

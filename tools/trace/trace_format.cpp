@@ -31,6 +31,11 @@ void AppendClock(TraceLine* line, const SYSTEMTIME* t)
         AppendText(line, "%02u:%02u:%02u.%03u", t->wHour, t->wMinute, t->wSecond, t->wMilliseconds);
 }
 
+const char* SocketFormat(void)
+{
+    return traceSettings.stable ? "S" : "%ld";
+}
+
 // The most likely reading of the code, as ravoprobe explain lists it first.
 void AppendCode(TraceLine* line, LONG code, CodeSource from)
 {

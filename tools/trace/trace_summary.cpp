@@ -111,7 +111,9 @@ void AppendSummary(TraceLine* line, LONG socket)
         return;
     AppendText(line, "\r\n");
     AppendStamp(line);
-    AppendText(line, traceSettings.stable ? "summary of socket S: open " : "summary of socket %ld: open ", socket);
+    AppendText(line, "summary of socket ");
+    AppendText(line, SocketFormat(), socket);
+    AppendText(line, ": open ");
     AppendDuration(line, NowTicks() - s.openedAt);
     AppendText(line, "; ");
     AppendCalls(line, s.sends, "send", s.bytesOut, "out");
