@@ -60,9 +60,10 @@ struct Link {
 };
 
 // Loads ravowsok.dll from beside this program, the drop-in with the module
-// behind it from build/viatrace and from copies of that folder, one for each
-// tracing contender, and the module's copy in build/viaidle; false with a
-// message. UnloadModule deletes the tracing copies and their trace files.
+// behind it from build/viatrace and from build/bench-trace-lines and
+// build/bench-trace-data, one for each tracing contender, and the module's
+// copy in build/viaidle; false with a message. UnloadModule deletes the
+// tracing contenders' trace files.
 // dataBytes: DataBytes for the Data=1 contender (NULL: the drop-in's
 // default).
 bool LoadModule(const char* dataBytes);

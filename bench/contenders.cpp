@@ -17,13 +17,14 @@ bool CallsModule(Contender who)
     return who == MODULE || who >= VIA_TRACE;
 }
 
-static const char* const VIATRACE_FILES[] = {"ravowsok.dll", RAVO_TRACE_REAL_MODULE};
-// The drop-in's folders and traces of the tracing contenders, in
-// build/: a copy of viatrace each, as every load reads [Trace] once.
+// The tracing contenders' folders (a copy of viatrace each, made by the
+// build) and their traces, in build/.
 static const char* const TRACE_FOLDER[] = {"bench-trace-lines", "bench-trace-data"};
 static const char* const TRACE_FILE[] = {"bench-trace-lines.trace", "bench-trace-data.trace"};
 
-static HMODULE module, dropIns[CONTENDER_COUNT];  // and the module's copy for IDLE_ROUTINE
+// What each contender that calls the module loaded: the module, the drop-in
+// or the module's copy.
+static HMODULE libraries[CONTENDER_COUNT];
 static RavoExports exports[CONTENDER_COUNT];
 
 // Loads one library as a host does and resolves the module's exports.
@@ -42,23 +43,6 @@ static HMODULE LoadExports(const char* path, RavoExports* x)
     return dll;
 }
 
-// build/FOLDER/: the drop-in and the module beside it, as in viatrace.
-static bool CopyViaTrace(const char* folder)
-{
-    char from[MAX_PATH], to[MAX_PATH];
-    CreateDirectoryA(BuildPath(folder), NULL);
-    for (const char* file : VIATRACE_FILES) {
-        snprintf(from, sizeof from, "viatrace\\%s", file);
-        snprintf(to, sizeof to, "%s\\%s", folder, file);
-        lstrcpynA(from, BuildPath(from), MAX_PATH);
-        if (!CopyFileA(from, BuildPath(to), FALSE)) {
-            printf("copying %s to build\\%s failed: error %lu\n", from, to, GetLastError());
-            return false;
-        }
-    }
-    return true;
-}
-
 // Loads a tracing contender's drop-in with its [Trace] settings; its first
 // call reads them, so the section can change for the next one.
 static bool LoadTracing(Contender who, const char* data, const char* dataBytes)
@@ -70,56 +54,44 @@ static bool LoadTracing(Contender who, const char* data, const char* dataBytes)
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, BuildPath(TRACE_FILE[i]), RAVO_PROFILE_FILE);
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, data, RAVO_PROFILE_FILE);
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA_BYTES, dataBytes, RAVO_PROFILE_FILE);
-    dropIns[who] = CopyViaTrace(TRACE_FOLDER[i]) ? LoadExports(BuildPath(path), &exports[who]) : NULL;
-    if (dropIns[who])
+    libraries[who] = LoadExports(BuildPath(path), &exports[who]);
+    if (libraries[who])
         exports[who].nettype();
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
-    return dropIns[who] != NULL;
+    return libraries[who] != NULL;
 }
 
 bool LoadModule(const char* dataBytes)
 {
-    module = LoadExports(BuildPath("ravowsok.dll"), &exports[MODULE]);
-    dropIns[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
+    HMODULE module = libraries[MODULE] = LoadExports(BuildPath("ravowsok.dll"), &exports[MODULE]);
+    HMODULE dropIn = libraries[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
     // Two libraries named ravowsok.dll, from two folders: both must be in.
-    if (module && dropIns[VIA_TRACE] &&
-        (dropIns[VIA_TRACE] == module || exports[VIA_TRACE].nettype() != 2 ||
-         !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
+    if (module && dropIn &&
+        (dropIn == module || exports[VIA_TRACE].nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
-    if (!module || !dropIns[VIA_TRACE] || !LoadTracing(TRACE_LINES, "0", NULL) ||
-        !LoadTracing(TRACE_DATA, "1", dataBytes))
+    if (!module || !dropIn || !LoadTracing(TRACE_LINES, "0", NULL) || !LoadTracing(TRACE_DATA, "1", dataBytes))
         return false;
     // One more library named ravowsok.dll, with settings of its own.
-    dropIns[IDLE_ROUTINE] =
+    HMODULE idleCopy = libraries[IDLE_ROUTINE] =
         CheckIdleRoutine() ? LoadExports(BuildPath("viaidle\\ravowsok.dll"), &exports[IDLE_ROUTINE]) : NULL;
-    if (dropIns[IDLE_ROUTINE] == module || dropIns[IDLE_ROUTINE] == dropIns[VIA_TRACE]) {
+    if (idleCopy == module || idleCopy == dropIn) {
         printf("build\\viaidle\\ravowsok.dll is not a copy of the module of its own\n");
         return false;
     }
-    return dropIns[IDLE_ROUTINE] != NULL;
+    return idleCopy != NULL;
 }
 
 void UnloadModule(void)
 {
-    for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++)
-        if (dropIns[c])
-            FreeLibrary(dropIns[c]);
-    if (module)
-        FreeLibrary(module);
-    module = NULL;
-    for (int i = 0; i < 2; i++) {
-        char path[MAX_PATH];
-        for (const char* file : VIATRACE_FILES) {
-            snprintf(path, sizeof path, "%s\\%s", TRACE_FOLDER[i], file);
-            DeleteFileA(BuildPath(path));
-        }
-        RemoveDirectoryA(BuildPath(TRACE_FOLDER[i]));
-        DeleteFileA(BuildPath(TRACE_FILE[i]));
+    for (int c = 0; c < CONTENDER_COUNT; c++) {
+        if (libraries[c])
+            FreeLibrary(libraries[c]);
+        libraries[c] = NULL;
     }
-    for (int c = 0; c < CONTENDER_COUNT; c++)
-        dropIns[c] = NULL;
+    for (const char* trace : TRACE_FILE)
+        DeleteFileA(BuildPath(trace));
 }
 
 // The exports a module contender calls.
