@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs the README's two commands (scripts/demo.sh, then scripts/test.sh) on a
 # fresh minimal Debian root made with debootstrap from the mirror this
-# machine's apt uses, with a clone of the committed HEAD inside. Removes the
+# machine's apt uses, with a clone of the committed HEAD inside. The root's
+# apt sources are an installed Debian's: the release, its -updates and its
+# -security suite, from the mirrors this machine's apt uses, so that the root
+# meets what a newcomer's machine meets (a security index out of step too). Removes the
 # root, its mounts and whatever ran in it on every way out. Run as root.
 #   bash scripts/check-on-debian.sh bookworm|trixie [COMMAND...]
 # A COMMAND given runs instead of the two (from the clone's top folder), e.g.
@@ -20,6 +23,7 @@ minutes=${RAVO_DEBIAN_MINUTES:-60}
 
 bash "$repo/scripts/install-deps.sh" debootstrap
 mirror=$(bash "$repo/scripts/debian-mirror.sh")
+security=$(bash "$repo/scripts/debian-mirror.sh" security)
 
 root=$(mktemp -d /var/tmp/ravo-debian-"$suite".XXXXXX)
 chmod 755 "$root"   # its "/": apt's own user must get through it
@@ -58,6 +62,22 @@ rm -f "$root.debootstrap.log"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# debootstrap leaves the release suite alone in sources.list; an installed
+# Debian has its updates and security suites beside it.
+rm -f "$root/etc/apt/sources.list"
+cat >"$root/etc/apt/sources.list.d/debian.sources" <<SOURCES
+Types: deb
+URIs: $mirror
+Suites: $suite $suite-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: $security
+Suites: $suite-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
 
 mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys"

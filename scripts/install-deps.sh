@@ -3,16 +3,96 @@
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
 # clang, lld and llvm for Microsoft-style hosts, and Chromium (test_report
-# opens the probe's report page in it, headless). Does nothing when everything
-# is already there.
+# opens the probe's report page in it, headless). Does nothing, and makes no
+# apt call, when everything is already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
 # to run Wine's 32-bit side (see ensure_i386_runs below).
+#
+# A mirror caught out of step (an index whose size or hash does not match its
+# Release file, "Mirror sync in progress?") does not stop it: apt-get update
+# is tried three times, then the install goes on without the failing index,
+# and when that leaves dependencies unmet it installs again from the release's
+# own suite (-t CODENAME). Exit status: 0 when everything is there, 1 when
+# something could not be installed (the message names the step, the suite and
+# what to try; apt's own output is kept in $RAVO_APT_LOG).
 set -euo pipefail
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+RAVO_APT_LOG=${RAVO_APT_LOG:-${TMPDIR:-/tmp}/ravo-install-deps.log}
+apt_updated=0 log_started=0
+# Suites whose indexes the last apt-get update could not fetch, and why.
+stale_suites="" stale_reason=""
+
+say() { echo "install-deps: $*" >&2; }
+
+# apt's phrases for a mirror that cannot be reached at all.
+NO_NETWORK='Temporary failure resolving|Could not resolve|Could not connect|Unable to connect|Network is unreachable|Connection timed out|No route to host'
+# apt's phrases for an install whose dependencies cannot be met (apt 2.6 and 3.0).
+UNMET='unmet dependencies|held broken packages|Unable to correct problems|Unsatisfied dependencies|Unable to satisfy dependencies'
+
+# apt-get update, three tries a few seconds apart: a mirror caught mid-sync
+# often heals within them. After the last try it goes on with the indexes
+# that did come (apt keeps the older ones of the rest) and says which did not.
+apt_update() {
+  [ "$apt_updated" = 1 ] && return 0
+  [ "$log_started" = 1 ] || : >"$RAVO_APT_LOG"
+  log_started=1 apt_updated=1
+  local try out rc
+  for try in 1 2 3; do
+    rc=0
+    out=$($SUDO apt-get update -qq 2>&1) || rc=$?
+    printf '%s\n' "$out" >>"$RAVO_APT_LOG"
+    if [ "$rc" = 0 ] && ! grep -qE "$NO_NETWORK" <<<"$out"; then
+      stale_suites="" stale_reason=""
+      return 0
+    fi
+    stale_suites=$(grep -oE 'Failed to fetch [^ ]+' <<<"$out" | sed -n 's#.*/dists/\([^/]*\)/.*#\1#p' | sort -u | paste -sd ' ')
+    stale_reason=$(grep -m 1 -E 'Failed to fetch' <<<"$out" | sed -e 's/^[^ ]* Failed to fetch [^ ]* *//' -e 's/ *\[IP:.*//')
+    [ "$try" = 3 ] || sleep $((try * 3))
+  done
+  say "apt-get update could not fetch every index of ${stale_suites:-its sources} after 3 tries (${stale_reason:-exit $rc}); going on without them"
+}
+
+# One apt-get install, its output kept in the log rather than on the terminal.
+apt_install_once() {
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >>"$RAVO_APT_LOG" 2>&1
+}
+
+# The first error apt gave in its last run, for the messages below.
+last_apt_error() {
+  grep -E '^(E|Error): ' "$RAVO_APT_LOG" | tail -n 1 | sed -E 's/^(E|Error): //'
+}
+
+# Installs the packages given. When an index out of step leaves their
+# dependencies unmet (the i386 twins of newer amd64 versions are missing),
+# it installs again with the release's own suite as the target: nothing is
+# pinned beyond this one command, and apt never downgrades for -t.
+apt_install() {
+  apt_update
+  say "installing $* (apt's output: $RAVO_APT_LOG)"
+  local mark
+  mark=$(wc -l <"$RAVO_APT_LOG")
+  apt_install_once "$@" && return 0
+  if tail -n +"$((mark + 1))" "$RAVO_APT_LOG" | grep -qE "$UNMET" && [ -n "$codename" ]; then
+    say "dependencies unmet${stale_suites:+ without the indexes of $stale_suites}: installing again from the release's own suite (-t $codename)"
+    apt_install_once -t "$codename" "$@" && return 0
+  fi
+  local why
+  why=$(last_apt_error)
+  if grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
+    say "no Debian mirror can be reached (${why:-$stale_reason}): check the network and the apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/), then run this again"
+  elif grep -qE 'Unable to locate package|has no installation candidate' <<<"$why"; then
+    say "step 'apt-get install' for $codename: ${why}: the apt sources offer no such package; they should list a Debian mirror with the suite $codename and its component main"
+  else
+    say "step 'apt-get install' for $codename${stale_suites:+ (indexes not fetched: $stale_suites)} failed: ${why:-see the log}. Try again later, when the mirror has finished its sync, or point the apt sources at another Debian mirror"
+  fi
+  say "apt's whole output is in $RAVO_APT_LOG"
+  exit 1
+}
 
 # With arguments: only the named maintainers' tools, when missing.
 if [ $# -gt 0 ]; then
@@ -20,10 +100,7 @@ if [ $# -gt 0 ]; then
   for tool in "$@"; do
     command -v "$tool" >/dev/null || missing+=("$tool")
   done
-  if [ ${#missing[@]} -gt 0 ]; then
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
+  [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
   exit 0
 fi
 
@@ -49,8 +126,7 @@ if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+  apt_install "${need[@]}"
 fi
 
 i386_runs() {
@@ -76,21 +152,19 @@ ensure_i386_runs() {
   i386_runs && return 0
   echo "install-deps: this kernel does not run 32-bit programs; running them under qemu-user" >&2
   if [ "$(qemu_major)" = "" ] || [ "$(qemu_major)" -lt 8 ]; then
-    local codename target=()
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     if [ "$codename" = bookworm ]; then
       local mirror
       mirror=$(debian_mirror)
       printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
         "${mirror:?no Debian mirror in the apt sources}" | $SUDO tee /etc/apt/sources.list.d/ravo-backports.sources >/dev/null
-      target=(-t bookworm-backports)
+      apt_updated=0
+      apt_update
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static
+    else
+      apt_install qemu-user-static
     fi
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${target[@]}" qemu-user-static
   fi
-  if ! dpkg -s wine64 >/dev/null 2>&1; then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends wine64
-  fi
+  dpkg -s wine64 >/dev/null 2>&1 || apt_install wine64
   local binfmt=/proc/sys/fs/binfmt_misc
   [ -f "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
   # A stale registration (an older qemu, opened when it was registered) goes.
