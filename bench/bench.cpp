@@ -85,14 +85,15 @@ static bool ParseOptions(int argc, char** argv, Options* o)
 }
 
 // Each contender has one echo and one bulk connection, open for the whole run.
-static Link echoLink[CONTENDER_COUNT], bulkLink[CONTENDER_COUNT];
+static Link echoLink[MAX_CONTENDERS], bulkLink[MAX_CONTENDERS];
 
 static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 {
     const char echoMode = PEER_MODE_ECHO;
-    for (int c = 0; c < CONTENDER_COUNT; c++) {
-        if (!OpenLink(&echoLink[c], (Contender)c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1) ||
-            !OpenLink(&bulkLink[c], (Contender)c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes))
+    for (int c = 0; c < contenderCount; c++) {
+        if (!OpenLink(&echoLink[c], c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1))
+            return false;
+        if (Runs(c, BULK) && (!OpenLink(&bulkLink[c], c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes)))
             return false;
     }
     return true;
@@ -100,7 +101,7 @@ static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 
 static void CloseLinks(void)
 {
-    for (int c = 0; c < CONTENDER_COUNT; c++) {
+    for (int c = 0; c < contenderCount; c++) {
         CloseLink(&echoLink[c]);
         CloseLink(&bulkLink[c]);
     }
@@ -108,7 +109,7 @@ static void CloseLinks(void)
 
 // Runs a share of one workload for one contender and adds its cost to the
 // round's; false when the run must stop.
-static bool Measure(Workload w, Contender c, int trips, int round, Results* r)
+static bool Measure(Workload w, int c, int trips, int round, Results* r)
 {
     unsigned long pollsBefore = handPolls, waitsBefore = handWaits;
     double start = Seconds();
@@ -123,15 +124,16 @@ static bool Measure(Workload w, Contender c, int trips, int round, Results* r)
     return ok;
 }
 
-// Gives each contender its turn at one share of a workload, the first
-// contender rotating from one share to the next.
+// Gives each contender that runs the workload its turn at one share of it,
+// the first contender rotating from one share to the next.
 static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* r)
 {
     static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk"};
     int first = (*rotation)++;
-    for (int turn = 0; turn < CONTENDER_COUNT; turn++) {
+    for (int turn = 0; turn < contenderCount; turn++) {
+        int c = (first + turn) % contenderCount;
         Progress(phase[w]);
-        if (!Measure(w, (Contender)((first + turn) % CONTENDER_COUNT), trips, round, r))
+        if (Runs(c, w) && !Measure(w, c, trips, round, r))
             return false;
     }
     return true;
@@ -208,15 +210,13 @@ static int RunBench(const Options* o)
     StartWatchdog(STUCK_MS);
 
     double start = Seconds();
-    bool ok = LoadModule(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
-              OpenSilentLinks(o->service, port) && RunRounds(r);
-    if (ok)
-        MeasureCallCosts(echoLink[HAND_LOOP].s, r);
-    ok = ok && RunLongWaits(&r->longWaits);
+    bool ok = LoadContenders(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
+              OpenSilentLinks(&r->longWaits, o->service, port) && RunRounds(r);
+    ok = ok && MeasureCallCosts(port, r) && RunLongWaits(&r->longWaits);
     r->totalSeconds = Seconds() - start;
-    CloseSilentLinks();
+    CloseSilentLinks(&r->longWaits);
     CloseLinks();
-    UnloadModule();
+    UnloadContenders();
     StopPeerProcess();
     if (!ok) {
         printf("FAILED: the run stopped early (see above)\n");

@@ -5,25 +5,28 @@
 #include "bench.h"
 #include <stdio.h>
 
-const Contender waiter[WAITERS] = {MODULE, IDLE_ROUTINE};
-static Link silentLink[WAITERS];
+static Link silentLink[MAX_WAITERS];
 
 // A host's other threads post to its windows now and then; 23 ms apart
 // keeps the posts out of step with any timer tick.
 enum { POST_INTERVAL_MS = 23, POSTED_MESSAGE = WM_APP + 1, POSTER_END_MS = 5000 };
 
-bool OpenSilentLinks(const char* service, u_short port)
+bool OpenSilentLinks(LongWaits* w, const char* service, u_short port)
 {
     const char silentMode = PEER_MODE_SILENT;
-    for (int i = 0; i < WAITERS; i++)
-        if (!OpenLink(&silentLink[i], waiter[i], service, port) || !SendAllOnLink(&silentLink[i], &silentMode, 1))
+    w->waiters = 0;
+    for (int c = 0; c < contenderCount && w->waiters < MAX_WAITERS; c++)
+        if (contenders[c].waitsLong)
+            w->who[w->waiters++] = c;
+    for (int i = 0; i < w->waiters; i++)
+        if (!OpenLink(&silentLink[i], w->who[i], service, port) || !SendAllOnLink(&silentLink[i], &silentMode, 1))
             return false;
     return true;
 }
 
-void CloseSilentLinks(void)
+void CloseSilentLinks(const LongWaits* w)
 {
-    for (int i = 0; i < WAITERS; i++)
+    for (int i = 0; i < w->waiters; i++)
         CloseLink(&silentLink[i]);
 }
 
@@ -112,10 +115,10 @@ bool RunLongWaits(LongWaits* w)
     }
     w->serverPid = FindWineServer();
     bool ok = true;
-    // The two take turns, the first rotating, as in the rounds.
+    // They take turns, the first rotating, as in the rounds.
     for (int n = 0; ok && n < w->waits; n++) {
-        for (int turn = 0; ok && turn < WAITERS; turn++) {
-            int i = (n + turn) % WAITERS;
+        for (int turn = 0; ok && turn < w->waiters; turn++) {
+            int i = (n + turn) % w->waiters;
             Progress("long waits");
             ok = OneWait(i, w->holdMs, w->serverPid, &w->wait[i][n]);
         }

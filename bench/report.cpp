@@ -39,6 +39,11 @@ static Spread Summarize(const double* values, int n)
 static const char* const workloadName[WORKLOAD_COUNT] = {"round trip, 1 byte", "round trip, 64 bytes",
                                                          "bulk, 64 KiB writes"};
 
+static const char* Unit(Workload w)
+{
+    return w == BULK ? "MB/s" : "us";
+}
+
 // The figure shown for one round: microseconds per round trip, or MB/s
 // (10^6 bytes per second) for bulk.
 static double Figure(const Results* r, Workload w, double cost)
@@ -48,7 +53,7 @@ static double Figure(const Results* r, Workload w, double cost)
     return cost / r->roundTrips * 1e6;
 }
 
-static Spread FigureSpread(const Results* r, Workload w, Contender c)
+static Spread FigureSpread(const Results* r, Workload w, int c)
 {
     double values[MAX_ROUNDS];
     for (int i = 0; i < r->rounds; i++)
@@ -56,13 +61,33 @@ static Spread FigureSpread(const Results* r, Workload w, Contender c)
     return Summarize(values, r->rounds);
 }
 
-// One contender's cost over another's, round by round: the two ran side
-// by side, so the machine's drift is the same in both.
-static Spread RatioSpread(const Results* r, Workload w, Contender measured, Contender reference)
+// A row's time ratio, round by round: the two ran side by side, so the
+// machine's drift is the same in both. A floor's ratio is its reference's
+// time over its own.
+struct Ratio {
+    int measured, reference;
+};
+
+static bool RatioOf(int c, Ratio* ratio)
+{
+    int ref = contenders[c].reference ? ContenderIndex(contenders[c].reference) : -1;
+    if (ref < 0)
+        return false;
+    ratio->measured = contenders[c].floor ? ref : c;
+    ratio->reference = contenders[c].floor ? c : ref;
+    return true;
+}
+
+static bool BothRun(Ratio ratio, Workload w)
+{
+    return Runs(ratio.measured, w) && Runs(ratio.reference, w);
+}
+
+static Spread RatioSpread(const Results* r, Workload w, Ratio ratio)
 {
     double values[MAX_ROUNDS];
     for (int i = 0; i < r->rounds; i++)
-        values[i] = r->cost[w][measured][i] / r->cost[w][reference][i];
+        values[i] = r->cost[w][ratio.measured][i] / r->cost[w][ratio.reference][i];
     return Summarize(values, r->rounds);
 }
 
@@ -71,6 +96,56 @@ static void WineVersion(char* out, int size)
     typedef const char*(CDECL * VersionFn)(void);
     VersionFn version = (VersionFn)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version");
     snprintf(out, size, "%s", version ? version() : "not Wine");
+}
+
+static void PrintConsoleFigures(const Results* r)
+{
+    for (int w = 0; w < WORKLOAD_COUNT; w++) {
+        printf("%s (%s)\n", workloadName[w], w == BULK ? "MB/s" : "us per round trip");
+        printf("  %-12s %10s %21s %21s\n", "", "median", "quartiles", "min - max");
+        for (int c = 0; c < contenderCount; c++) {
+            if (!Runs(c, (Workload)w))
+                continue;
+            Spread s = FigureSpread(r, (Workload)w, c);
+            printf("  %-12s %10.1f %10.1f - %-8.1f %10.1f - %-8.1f\n", contenders[c].name, s.median, s.q1, s.q3,
+                   s.min, s.max);
+        }
+        for (int c = 0; c < contenderCount; c++) {
+            Ratio ratio;
+            if (!RatioOf(c, &ratio) || !BothRun(ratio, (Workload)w))
+                continue;
+            Spread s = RatioSpread(r, (Workload)w, ratio);
+            char name[64];
+            snprintf(name, sizeof name, "%s/%s", contenders[ratio.measured].name, contenders[ratio.reference].name);
+            printf("  time ratio %-22s %6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n", name, s.median,
+                   s.q1, s.q3, s.min, s.max);
+        }
+        if (r->handWaits[w])
+            printf("  hand loop: %.2f polls per wait\n", (double)r->handPolls[w] / r->handWaits[w]);
+        printf("\n");
+    }
+}
+
+static void PrintTableHead(const char* first, bool units)
+{
+    printf("| %s |", first);
+    for (int w = 0; w < WORKLOAD_COUNT; w++)
+        printf(units ? " %s, %s |" : " %s |", workloadName[w], Unit((Workload)w));
+    printf("\n|---|");
+    for (int w = 0; w < WORKLOAD_COUNT; w++)
+        printf("---|");
+    printf("\n");
+}
+
+static void PrintCell(bool ran, Spread s, const char* format)
+{
+    if (!ran) {
+        printf(" - |");
+        return;
+    }
+    printf(" ");
+    printf(format, s.median, s.q1, s.q3);
+    printf(" |");
 }
 
 void PrintReport(const Results* r)
@@ -89,30 +164,7 @@ void PrintReport(const Results* r)
     printf("%d rounds (after one warm-up round) of %d round trips per size and %lu MiB of bulk, "
            "contenders interleaved; %.1f s in all\n\n",
            r->rounds, r->roundTrips, r->bulkBytes >> 20, r->totalSeconds);
-
-    for (int w = 0; w < WORKLOAD_COUNT; w++) {
-        const char* unit = w == BULK ? "MB/s" : "us per round trip";
-        printf("%s (%s)\n", workloadName[w], unit);
-        printf("  %-10s %10s %21s %21s\n", "", "median", "quartiles", "min - max");
-        for (int c = 0; c < CONTENDER_COUNT; c++) {
-            Spread s = FigureSpread(r, (Workload)w, (Contender)c);
-            printf("  %-10s %10.1f %10.1f - %-8.1f %10.1f - %-8.1f\n", contenderName[c], s.median, s.q1, s.q3,
-                   s.min, s.max);
-        }
-        for (int ref = HAND_LOOP; ref <= PLAIN; ref++) {
-            Spread s = RatioSpread(r, (Workload)w, MODULE, (Contender)ref);
-            printf("  time ratio module/%-9s %6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n",
-                   contenderName[ref], s.median, s.q1, s.q3, s.min, s.max);
-        }
-        for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++) {
-            Spread s = RatioSpread(r, (Workload)w, (Contender)c, MODULE);
-            printf("  time ratio %s/module %*s%6.3f  (quartiles %.3f - %.3f, min - max %.3f - %.3f)\n",
-                   contenderName[c], 10 - (int)strlen(contenderName[c]), "", s.median, s.q1, s.q3, s.min, s.max);
-        }
-        if (r->handWaits[w])
-            printf("  hand loop: %.2f polls per wait\n", (double)r->handPolls[w] / r->handWaits[w]);
-        printf("\n");
-    }
+    PrintConsoleFigures(r);
 
     static const char* const costName[COST_COUNT] = {
         "select, 10 us, socket not ready", "select, 10 us, socket ready",
@@ -122,30 +174,28 @@ void PrintReport(const Results* r)
         printf("  %-46s %8.1f\n", costName[k], r->callCost[k]);
     printf("\n");
 
-    printf("Markdown for the README:\n\n");
-    printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets; "
-           "ratios are of time per unit of work, round by round (above 1: the first one named is slower).\n\n",
-           date, wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
-    printf("| Figure |");
-    for (int c = 0; c < CONTENDER_COUNT; c++)
-        printf(" %s |", contenderName[c]);
-    printf(" module / hand loop | module / plain |");
-    for (int c = VIA_TRACE; c < CONTENDER_COUNT; c++)
-        printf(" %s / module |", contenderName[c]);
-    printf("\n|---|");
-    for (int c = 0; c < CONTENDER_COUNT + 2 + CONTENDER_COUNT - VIA_TRACE; c++)
-        printf("---|");
-    printf("\n");
-    for (int w = 0; w < WORKLOAD_COUNT; w++) {
-        printf("| %s, %s |", workloadName[w], w == BULK ? "MB/s" : "us");
-        for (int c = 0; c < CONTENDER_COUNT; c++) {
-            Spread s = FigureSpread(r, (Workload)w, (Contender)c);
-            printf(" %.1f [%.1f-%.1f] |", s.median, s.q1, s.q3);
+    printf("Markdown for the docs:\n\n");
+    printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets.\n\n", date,
+           wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
+    PrintTableHead("Contender", true);
+    for (int c = 0; c < contenderCount; c++) {
+        printf("| %s |", contenders[c].name);
+        for (int w = 0; w < WORKLOAD_COUNT; w++) {
+            bool ran = Runs(c, (Workload)w);
+            PrintCell(ran, ran ? FigureSpread(r, (Workload)w, c) : Spread{}, "%.1f [%.1f-%.1f]");
         }
-        for (int ref = HAND_LOOP; ref < CONTENDER_COUNT; ref++) {
-            Spread s = ref >= VIA_TRACE ? RatioSpread(r, (Workload)w, (Contender)ref, MODULE)
-                                        : RatioSpread(r, (Workload)w, MODULE, (Contender)ref);
-            printf(" %.3f [%.3f-%.3f] |", s.median, s.q1, s.q3);
+        printf("\n");
+    }
+    printf("\nTime ratios of time per unit of work, round by round (above 1: the first one named is slower):\n\n");
+    PrintTableHead("Time ratio", false);
+    for (int c = 0; c < contenderCount; c++) {
+        Ratio ratio;
+        if (!RatioOf(c, &ratio))
+            continue;
+        printf("| %s / %s |", contenders[ratio.measured].name, contenders[ratio.reference].name);
+        for (int w = 0; w < WORKLOAD_COUNT; w++) {
+            bool ran = BothRun(ratio, (Workload)w);
+            PrintCell(ran, ran ? RatioSpread(r, (Workload)w, ratio) : Spread{}, "%.3f [%.3f-%.3f]");
         }
         printf("\n");
     }
@@ -187,12 +237,12 @@ void PrintLongWaits(const LongWaits* w)
     printf("| Contender | CPU, host process | CPU, wineserver | CPU, both | late by, ms | posted message dispatched "
            "after, ms (median / longest, count) |\n");
     printf("|---|---|---|---|---|---|\n");
-    for (int i = 0; i < WAITERS; i++) {
+    for (int i = 0; i < w->waiters; i++) {
         Spread host = WaitSpread(w, i, HostPercent), both = WaitSpread(w, i, BothPercent);
         Spread serverCpu = WaitSpread(w, i, ServerPercent), late = WaitSpread(w, i, Late);
         int count;
         Spread post = PostSpread(w, i, &count);
-        printf("| %s | %.1f%% [%.1f-%.1f] |", contenderName[waiter[i]], host.median, host.min, host.max);
+        printf("| %s | %.1f%% [%.1f-%.1f] |", contenders[w->who[i]].name, host.median, host.min, host.max);
         if (server)
             printf(" %.1f%% [%.1f-%.1f] | %.1f%% [%.1f-%.1f] |", serverCpu.median, serverCpu.min, serverCpu.max,
                    both.median, both.min, both.max);
