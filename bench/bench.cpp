@@ -31,6 +31,7 @@ struct Options {
     int waits;   // long waits per contender
     const char* service;
     const char* dataBytes;  // DataBytes of the Data=1 contender; NULL: its default
+    const char* only;       // the contenders to run; NULL: all
 };
 
 static bool ParseOptions(int argc, char** argv, Options* o)
@@ -42,6 +43,7 @@ static bool ParseOptions(int argc, char** argv, Options* o)
     o->waits = 3;
     o->service = "ravotest5";
     o->dataBytes = NULL;
+    o->only = NULL;
     for (int i = 1; i < argc; i++) {
         bool more = i + 1 < argc;
         if (strcmp(argv[i], "--quick") == 0) {
@@ -64,10 +66,11 @@ static bool ParseOptions(int argc, char** argv, Options* o)
             o->service = argv[++i];
         } else if (strcmp(argv[i], "--data-bytes") == 0 && more) {
             o->dataBytes = argv[++i];
+        } else if (strcmp(argv[i], "--only") == 0 && more) {
+            o->only = argv[++i];
         } else {
             printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N] [--service NAME] "
-                   "[--data-bytes N] "
-                   "[--quick]\n");
+                   "[--data-bytes N] [--only NAME,NAME...] [--quick]\n");
             return false;
         }
     }
@@ -81,19 +84,27 @@ static bool ParseOptions(int argc, char** argv, Options* o)
         printf("expected a hold of 100-20000 ms and 1-%d waits, seen %d and %d\n", MAX_WAITS, o->holdMs, o->waits);
         return false;
     }
-    return true;
+    return !o->only || ChooseContenders(o->only);
 }
 
-// Each contender has one echo and one bulk connection, open for the whole run.
-static Link echoLink[MAX_CONTENDERS], bulkLink[MAX_CONTENDERS];
+// Each contender has a connection for the round trips and one for each
+// bulk workload it runs, open for the whole run.
+static Link echoLink[MAX_CONTENDERS], sendLink[MAX_CONTENDERS], streamLink[MAX_CONTENDERS];
+
+static bool OpenBulk(Link* link, int c, Workload w, char mode, const Options* o, u_short port, unsigned long piece)
+{
+    return !Runs(c, w) || (OpenLink(link, c, o->service, port) && StartBulk(link, mode, piece));
+}
 
 static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 {
-    const char echoMode = PEER_MODE_ECHO;
     for (int c = 0; c < contenderCount; c++) {
-        if (!OpenLink(&echoLink[c], c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1))
-            return false;
-        if (Runs(c, BULK) && (!OpenLink(&bulkLink[c], c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes)))
+        const char echoMode = contenders[c].echoMode;
+        if (!Chosen(c))
+            continue;
+        if (!OpenLink(&echoLink[c], c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1) ||
+            !OpenBulk(&sendLink[c], c, BULK_SENDS, PEER_MODE_DISCARD, o, port, pieceBytes) ||
+            !OpenBulk(&streamLink[c], c, BULK_READS, PEER_MODE_STREAM, o, port, pieceBytes))
             return false;
     }
     return true;
@@ -103,7 +114,21 @@ static void CloseLinks(void)
 {
     for (int c = 0; c < contenderCount; c++) {
         CloseLink(&echoLink[c]);
-        CloseLink(&bulkLink[c]);
+        CloseLink(&sendLink[c]);
+        CloseLink(&streamLink[c]);
+    }
+}
+
+static bool RunShare(Workload w, int c, int trips, unsigned long pieceBytes)
+{
+    switch (w) {
+    case ROUND_TRIP_1:
+    case ROUND_TRIP_64:
+        return RunRoundTrips(&echoLink[c], w == ROUND_TRIP_1 ? 1 : 64, trips);
+    case BULK_SENDS:
+        return RunBulkPiece(&sendLink[c], pieceBytes);
+    default:
+        return RunStreamPiece(&streamLink[c], pieceBytes);
     }
 }
 
@@ -113,8 +138,7 @@ static bool Measure(Workload w, int c, int trips, int round, Results* r)
 {
     unsigned long pollsBefore = handPolls, waitsBefore = handWaits;
     double start = Seconds();
-    bool ok = w == BULK ? RunBulkPiece(&bulkLink[c], r->bulkBytes / BULK_PIECES)
-                        : RunRoundTrips(&echoLink[c], w == ROUND_TRIP_1 ? 1 : 64, trips);
+    bool ok = RunShare(w, c, trips, r->bulkBytes / BULK_PIECES);
     double cost = Seconds() - start;
     if (round >= 0) {
         r->cost[w][c][round] += cost;
@@ -128,7 +152,8 @@ static bool Measure(Workload w, int c, int trips, int round, Results* r)
 // the first contender rotating from one share to the next.
 static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* r)
 {
-    static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk"};
+    static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk sends",
+                                                      "bulk reads"};
     int first = (*rotation)++;
     for (int turn = 0; turn < contenderCount; turn++) {
         int c = (first + turn) % contenderCount;
@@ -145,14 +170,16 @@ static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* 
 // on all contenders alike, even within a round.
 static bool RunRounds(Results* r)
 {
-    int rotation[WORKLOAD_COUNT] = {0, 1, 2};
+    int rotation[WORKLOAD_COUNT] = {0, 1, 2, 3};
     for (int round = -1; round < r->rounds; round++) {  // round -1 warms up
         for (int slice = 0; slice < ROUND_SLICES; slice++) {
             int trips = r->roundTrips * (slice + 1) / ROUND_SLICES - r->roundTrips * slice / ROUND_SLICES;
             if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, &rotation[ROUND_TRIP_1], r) ||
                               !TakeTurns(ROUND_TRIP_64, trips, round, &rotation[ROUND_TRIP_64], r)))
                 return false;
-            if (slice % (ROUND_SLICES / BULK_PIECES) == 0 && !TakeTurns(BULK, 0, round, &rotation[BULK], r))
+            if (slice % (ROUND_SLICES / BULK_PIECES) == 0 &&
+                (!TakeTurns(BULK_SENDS, 0, round, &rotation[BULK_SENDS], r) ||
+                 !TakeTurns(BULK_READS, 0, round, &rotation[BULK_READS], r)))
                 return false;
         }
         printf(round < 0 ? "warm-up done\n" : "round %d of %d done\n", round + 1, r->rounds);
@@ -209,11 +236,13 @@ static int RunBench(const Options* o)
         return 2;
     StartWatchdog(STUCK_MS);
 
+    LoadAverage(r->loadBefore, sizeof r->loadBefore);
     double start = Seconds();
     bool ok = LoadContenders(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
               OpenSilentLinks(&r->longWaits, o->service, port) && RunRounds(r);
     ok = ok && MeasureCallCosts(port, r) && RunLongWaits(&r->longWaits);
     r->totalSeconds = Seconds() - start;
+    LoadAverage(r->loadAfter, sizeof r->loadAfter);
     CloseSilentLinks(&r->longWaits);
     CloseLinks();
     UnloadContenders();

@@ -18,9 +18,18 @@ void FillPattern(void);
 const char* PatternAt(unsigned long long offset);
 
 // The first byte of a connection says what the peer does with it.
-enum { PEER_MODE_ECHO = 'E', PEER_MODE_DISCARD = 'D', PEER_MODE_SILENT = 'S' };
+enum {
+    PEER_MODE_ECHO = 'E',
+    PEER_MODE_ECHO_LATE = 'L',  // echoes each piece about PEER_LATE_US after it came
+    PEER_MODE_DISCARD = 'D',
+    PEER_MODE_STREAM = 'R',
+    PEER_MODE_SILENT = 'S',
+};
+enum { PEER_LATE_US = 1000 };
 // Silent connections: for each 4-byte hold time (milliseconds, little-endian)
-// the peer stays silent that long, then sends one byte.
+// the peer stays silent that long, then sends the performance counter's
+// reading as it sends (8 bytes, little-endian): under Wine the counter is
+// the same clock in every process.
 enum { SILENT_HOLD_MAX_MS = 60000 };
 // Discard connections: after the mode byte, the size of a piece (4 bytes,
 // little-endian); after each piece the peer answers with a BulkAck.
@@ -28,6 +37,9 @@ struct BulkAck {
     unsigned long received;     // bytes of the piece
     unsigned long mismatches;   // write-sized parts that did not match the pattern
 };
+// Stream connections: after the mode byte, the size of a piece (4 bytes,
+// little-endian); for each byte the host sends, the peer sends the next
+// piece of the pattern.
 
 // --- The peer process ----------------------------------------------------
 // Runs the peer (ravobench --peer PORT PARENT_PID) until the parent sets
@@ -43,8 +55,14 @@ void StopPeerProcess(void);
 // Each contender is one row of a table: its name, how it moves bytes, the
 // library it loads, the settings that library reads, its set-up, and how it
 // is measured. A new contender is a new row.
-enum Workload { ROUND_TRIP_1, ROUND_TRIP_64, BULK, WORKLOAD_COUNT };
-enum { ALL_WORKLOADS = (1 << WORKLOAD_COUNT) - 1 };
+// Round trips of 1 and 64 bytes; bulk sends in writes of BULK_WRITE to a
+// discarding peer; bulk reads of up to BULK_READ from a streaming one.
+enum Workload { ROUND_TRIP_1, ROUND_TRIP_64, BULK_SENDS, BULK_READS, WORKLOAD_COUNT };
+enum {
+    ALL_WORKLOADS = (1 << WORKLOAD_COUNT) - 1,
+    ROUND_TRIPS = 1 << ROUND_TRIP_1 | 1 << ROUND_TRIP_64,
+    BULK_READ = 8192,  // a host's usual read, as a PostgreSQL host's
+};
 
 enum Transport {
     VIA_EXPORTS,  // the module's exports, in the row's library
@@ -76,6 +94,7 @@ struct Contender {
     // only the run can tell; false (with a message) stops the run.
     bool (*setUp)(void) = NULL;
     unsigned workloads = ALL_WORKLOADS;  // bit 1 << Workload for each workload it runs
+    char echoMode = PEER_MODE_ECHO;      // how the peer answers its round trips
     // The row whose time its own is divided by (NULL: none). For a floor
     // the ratio is taken the other way: the reference over the floor.
     const char* reference = NULL;
@@ -86,7 +105,11 @@ extern const Contender contenders[];
 extern const int contenderCount;
 // The row of that name, or -1.
 int ContenderIndex(const char* name);
-// True when the row runs workload w.
+// Leaves out every row not named in the comma-separated list (--only);
+// false with a message for a name that is no row's.
+bool ChooseContenders(const char* names);
+// True when the row was not left out, and when it runs workload w.
+bool Chosen(int who);
 bool Runs(int who, Workload w);
 
 // One connection of one contender.
@@ -149,10 +172,14 @@ bool SendAllOnLink(Link* link, const char* data, int length);
 bool ReadExact(Link* link, char* buffer, int size);
 // `count` echo round trips of `size` bytes; false when an echo differed.
 bool RunRoundTrips(Link* link, int size, int count);
+// Starts a bulk connection (PEER_MODE_DISCARD or PEER_MODE_STREAM): mode
+// byte and piece size.
+bool StartBulk(Link* link, char mode, unsigned long pieceBytes);
 // One bulk piece of `bytes` in 64 KiB writes, ended by the peer's ack.
 bool RunBulkPiece(Link* link, unsigned long bytes);
-// Starts a bulk connection: mode byte and piece size.
-bool StartBulk(Link* link, unsigned long pieceBytes);
+// One piece of `bytes` asked of a streaming peer, read in reads of up to
+// BULK_READ, each checked against the pattern.
+bool RunStreamPiece(Link* link, unsigned long bytes);
 
 double Seconds(void);
 // Marks progress for the watchdog that ends a stuck run.
@@ -164,8 +191,9 @@ void StartWatchdog(DWORD stuckMs);
 enum { MAX_WAITERS = 4, MAX_WAITS = 20, MAX_POSTS = 1024 };
 
 // One wait of holdMs on a silent connection: CPU of this process and of the
-// prefix's wineserver, how late the read returned after the peer's byte was
-// due, and how long window messages posted during it took to be dispatched.
+// prefix's wineserver, how late the read returned after the peer's answer
+// left, and (in the waits with posts) how long window messages posted
+// during it took to be dispatched.
 struct LongWait {
     double seconds;
     double hostCpu, serverCpu;  // CPU seconds; serverCpu < 0: not measured
@@ -173,11 +201,14 @@ struct LongWait {
     double postLatencyMs[MAX_POSTS];
     int posts;
 };
+// Each waiter waits `waits` times in silence and `waits` times while
+// another thread posts to its window every POST_INTERVAL_MS.
+enum { QUIET, POSTED, WAIT_KINDS, POST_INTERVAL_MS = 23 };
 struct LongWaits {
     int holdMs, waits;
     int waiters;
     int who[MAX_WAITERS];  // their rows
-    LongWait wait[MAX_WAITERS][MAX_WAITS];
+    LongWait wait[WAIT_KINDS][MAX_WAITERS][MAX_WAITS];
     int serverPid;  // 0: no wineserver of this prefix found
 };
 // Picks the waiters and opens their silent connections (after
@@ -191,6 +222,9 @@ bool RunLongWaits(LongWaits* w);
 int FindWineServer(void);
 // CPU seconds the process has used (user and system), or -1.
 double UnixProcessCpu(int pid);
+// The machine's load average (1, 5 and 15 minutes) as Linux gives it, or
+// "not known".
+void LoadAverage(char* out, int size);
 
 // --- Figures ---------------------------------------------------------------
 enum { MAX_ROUNDS = 200 };
@@ -206,6 +240,7 @@ struct Results {
     double cost[WORKLOAD_COUNT][MAX_CONTENDERS][MAX_ROUNDS];
     unsigned long handPolls[WORKLOAD_COUNT], handWaits[WORKLOAD_COUNT];
     double totalSeconds;
+    char loadBefore[32], loadAfter[32];  // the machine's load averages
     double callCost[COST_COUNT];  // microseconds per call (hooks: on and off)
     LongWaits longWaits;
 };

@@ -78,7 +78,7 @@ bool LoadContenders(const char* dataBytes)
     for (int c = 0; c < contenderCount; c++) {
         if (contenders[c].traceFile)
             DeleteFileA(BuildPath(contenders[c].traceFile));
-        if (contenders[c].transport == VIA_EXPORTS && !LoadRow(c))
+        if (Chosen(c) && contenders[c].transport == VIA_EXPORTS && !LoadRow(c))
             return false;
     }
     return true;

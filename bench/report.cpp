@@ -37,18 +37,23 @@ static Spread Summarize(const double* values, int n)
 }
 
 static const char* const workloadName[WORKLOAD_COUNT] = {"round trip, 1 byte", "round trip, 64 bytes",
-                                                         "bulk, 64 KiB writes"};
+                                                         "bulk send, 64 KiB writes", "bulk read, 8 KiB reads"};
+
+static bool IsBulk(Workload w)
+{
+    return w == BULK_SENDS || w == BULK_READS;
+}
 
 static const char* Unit(Workload w)
 {
-    return w == BULK ? "MB/s" : "us";
+    return IsBulk(w) ? "MB/s" : "us";
 }
 
 // The figure shown for one round: microseconds per round trip, or MB/s
 // (10^6 bytes per second) for bulk.
 static double Figure(const Results* r, Workload w, double cost)
 {
-    if (w == BULK)
+    if (IsBulk(w))
         return r->bulkBytes / cost / 1e6;
     return cost / r->roundTrips * 1e6;
 }
@@ -71,7 +76,7 @@ struct Ratio {
 static bool RatioOf(int c, Ratio* ratio)
 {
     int ref = contenders[c].reference ? ContenderIndex(contenders[c].reference) : -1;
-    if (ref < 0)
+    if (ref < 0 || !Chosen(c) || !Chosen(ref))
         return false;
     ratio->measured = contenders[c].floor ? ref : c;
     ratio->reference = contenders[c].floor ? c : ref;
@@ -101,7 +106,7 @@ static void WineVersion(char* out, int size)
 static void PrintConsoleFigures(const Results* r)
 {
     for (int w = 0; w < WORKLOAD_COUNT; w++) {
-        printf("%s (%s)\n", workloadName[w], w == BULK ? "MB/s" : "us per round trip");
+        printf("%s (%s)\n", workloadName[w], IsBulk((Workload)w) ? "MB/s" : "us per round trip");
         printf("  %-12s %10s %21s %21s\n", "", "median", "quartiles", "min - max");
         for (int c = 0; c < contenderCount; c++) {
             if (!Runs(c, (Workload)w))
@@ -161,9 +166,10 @@ void PrintReport(const Results* r)
 
     printf("\nravobench %s, Wine %s, %lu cores, block mode %d (%s)\n", date, wine, system.dwNumberOfProcessors,
            r->blockMode, QuietBlockMode(r->blockMode) ? "quiet" : "pump");
-    printf("%d rounds (after one warm-up round) of %d round trips per size and %lu MiB of bulk, "
-           "contenders interleaved; %.1f s in all\n\n",
+    printf("%d rounds (after one warm-up round) of %d round trips per size and %lu MiB of bulk each way, "
+           "contenders interleaved; %.1f s in all\n",
            r->rounds, r->roundTrips, r->bulkBytes >> 20, r->totalSeconds);
+    printf("load average (1, 5, 15 min): %s at the start, %s at the end\n\n", r->loadBefore, r->loadAfter);
     PrintConsoleFigures(r);
 
     static const char* const costName[COST_COUNT] = {
@@ -175,10 +181,14 @@ void PrintReport(const Results* r)
     printf("\n");
 
     printf("Markdown for the docs:\n\n");
-    printf("Measured %s, Wine %s, %lu cores; block mode %d; %d rounds, medians with quartiles in brackets.\n\n", date,
-           wine, system.dwNumberOfProcessors, r->blockMode, r->rounds);
+    printf("Measured %s, Wine %s, %lu cores, load average %s at the start and %s at the end; block mode %d; %d "
+           "rounds of %d round trips per size and %lu MiB of bulk each way; medians with quartiles in brackets.\n\n",
+           date, wine, system.dwNumberOfProcessors, r->loadBefore, r->loadAfter, r->blockMode, r->rounds,
+           r->roundTrips, r->bulkBytes >> 20);
     PrintTableHead("Contender", true);
     for (int c = 0; c < contenderCount; c++) {
+        if (!Chosen(c))
+            continue;
         printf("| %s |", contenders[c].name);
         for (int w = 0; w < WORKLOAD_COUNT; w++) {
             bool ran = Runs(c, (Workload)w);
@@ -202,13 +212,15 @@ void PrintReport(const Results* r)
     printf("\n");
 }
 
-// Per long wait of one contender: a figure from its record.
-static Spread WaitSpread(const LongWaits* w, int i, double (*figure)(const LongWait*))
+// A figure of each long wait of one contender, of one kind or of both.
+static Spread WaitSpread(const LongWaits* w, int i, int kind, double (*figure)(const LongWait*))
 {
-    double values[MAX_WAITS];
-    for (int n = 0; n < w->waits; n++)
-        values[n] = figure(&w->wait[i][n]);
-    return Summarize(values, w->waits);
+    double values[WAIT_KINDS * MAX_WAITS];
+    int n = 0;
+    for (int k = 0; k < WAIT_KINDS; k++)
+        for (int m = 0; m < w->waits && (kind < 0 || kind == k); m++)
+            values[n++] = figure(&w->wait[k][i][m]);
+    return Summarize(values, n);
 }
 
 static double HostPercent(const LongWait* w) { return w->hostCpu / w->seconds * 100; }
@@ -222,34 +234,52 @@ static Spread PostSpread(const LongWaits* w, int i, int* count)
     static double values[MAX_WAITS * MAX_POSTS];
     *count = 0;
     for (int n = 0; n < w->waits; n++)
-        for (int p = 0; p < w->wait[i][n].posts; p++)
-            values[(*count)++] = w->wait[i][n].postLatencyMs[p];
+        for (int p = 0; p < w->wait[POSTED][i][n].posts; p++)
+            values[(*count)++] = w->wait[POSTED][i][n].postLatencyMs[p];
     Spread none = {0, 0, 0, 0, 0};
     return *count ? Summarize(values, *count) : none;
 }
 
-void PrintLongWaits(const LongWaits* w)
+static void PrintCpuRow(const LongWaits* w, const char* what, int kind, double (*figure)(const LongWait*))
 {
-    bool server = w->serverPid != 0;
-    printf("Long waits: %d per contender of %d ms on a silent server, taking turns; CPU in %% of one core "
-           "(this process%s), medians [min-max]; a message posted every 23 ms, dispatch delay median and longest\n",
-           w->waits, w->holdMs, server ? " and the prefix's wineserver" : "; no wineserver of this prefix found");
-    printf("| Contender | CPU, host process | CPU, wineserver | CPU, both | late by, ms | posted message dispatched "
-           "after, ms (median / longest, count) |\n");
-    printf("|---|---|---|---|---|---|\n");
+    printf("| %s |", what);
     for (int i = 0; i < w->waiters; i++) {
-        Spread host = WaitSpread(w, i, HostPercent), both = WaitSpread(w, i, BothPercent);
-        Spread serverCpu = WaitSpread(w, i, ServerPercent), late = WaitSpread(w, i, Late);
-        int count;
-        Spread post = PostSpread(w, i, &count);
-        printf("| %s | %.1f%% [%.1f-%.1f] |", contenders[w->who[i]].name, host.median, host.min, host.max);
-        if (server)
-            printf(" %.1f%% [%.1f-%.1f] | %.1f%% [%.1f-%.1f] |", serverCpu.median, serverCpu.min, serverCpu.max,
-                   both.median, both.min, both.max);
-        else
-            printf(" not measured | not measured |");
-        printf(" %.2f [%.2f-%.2f] | %.2f / %.2f (%d) |\n", late.median, late.min, late.max, post.median, post.max,
-               count);
+        Spread s = WaitSpread(w, i, kind, figure);
+        printf(w->serverPid || figure == HostPercent ? " %.1f [%.1f-%.1f] |" : " not measured |", s.median, s.min,
+               s.max);
     }
     printf("\n");
+}
+
+void PrintLongWaits(const LongWaits* w)
+{
+    printf("Long waits: %d of each kind per contender, %d ms each on a silent server, contenders taking turns; "
+           "medians [min-max]. CPU in %% of one core, this process%s; late by: from the answer leaving the peer to "
+           "the read's return, all waits; posted: a message every %d ms to a window of the waiting thread, from "
+           "post to dispatch.\n\n",
+           w->waits, w->holdMs, w->serverPid ? " and the prefix's wineserver" : " (no wineserver of this prefix found)",
+           POST_INTERVAL_MS);
+    printf("| Long wait |");
+    for (int i = 0; i < w->waiters; i++)
+        printf(" %s |", contenders[w->who[i]].name);
+    printf("\n|---|");
+    for (int i = 0; i < w->waiters; i++)
+        printf("---|");
+    printf("\n");
+    PrintCpuRow(w, "CPU in silence, host process and wineserver, %", QUIET, BothPercent);
+    PrintCpuRow(w, "of which the host process, %", QUIET, HostPercent);
+    PrintCpuRow(w, "of which the wineserver, %", QUIET, ServerPercent);
+    PrintCpuRow(w, "CPU with posted messages, host process and wineserver, %", POSTED, BothPercent);
+    printf("| answer seen late by, ms |");
+    for (int i = 0; i < w->waiters; i++) {
+        Spread late = WaitSpread(w, i, -1, Late);
+        printf(" %.2f [%.2f-%.2f] |", late.median, late.min, late.max);
+    }
+    printf("\n| posted message dispatched after, ms: median / longest (count) |");
+    for (int i = 0; i < w->waiters; i++) {
+        int count;
+        Spread post = PostSpread(w, i, &count);
+        printf(" %.2f / %.2f (%d) |", post.median, post.max, count);
+    }
+    printf("\n\n");
 }

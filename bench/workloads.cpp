@@ -51,9 +51,9 @@ bool RunRoundTrips(Link* link, int size, int count)
     return true;
 }
 
-bool StartBulk(Link* link, unsigned long pieceBytes)
+bool StartBulk(Link* link, char mode, unsigned long pieceBytes)
 {
-    unsigned char header[5] = {PEER_MODE_DISCARD, (unsigned char)pieceBytes, (unsigned char)(pieceBytes >> 8),
+    unsigned char header[5] = {(unsigned char)mode, (unsigned char)pieceBytes, (unsigned char)(pieceBytes >> 8),
                                (unsigned char)(pieceBytes >> 16), (unsigned char)(pieceBytes >> 24)};
     return SendAllOnLink(link, (const char*)header, sizeof header);
 }
@@ -74,6 +74,30 @@ bool RunBulkPiece(Link* link, unsigned long bytes)
         printf("%s: expected the peer to get %lu bytes intact, it got %lu with %lu writes' worth changed\n",
                contenders[link->who].name, bytes, ack.received, ack.mismatches);
         return false;
+    }
+    return true;
+}
+
+bool RunStreamPiece(Link* link, unsigned long bytes)
+{
+    static char buffer[BULK_READ];
+    if (!SendAllOnLink(link, "G", 1))
+        return false;
+    for (unsigned long left = bytes; left > 0;) {
+        int error;
+        int got = ReadSome(link, buffer, left < BULK_READ ? (int)left : BULK_READ, &error);
+        if (got <= 0) {
+            printf("%s: expected %lu more bytes of the stream, the read gave %d (error %d)\n",
+                   contenders[link->who].name, left, got, error);
+            return false;
+        }
+        if (memcmp(buffer, PatternAt(link->streamed), got) != 0) {
+            printf("%s: the stream's bytes at offset %llu came changed\n", contenders[link->who].name,
+                   link->streamed);
+            return false;
+        }
+        link->streamed += got;
+        left -= got;
     }
     return true;
 }
