@@ -1,19 +1,18 @@
-// ravobench: round trips and bulk transfer through ravowsok.dll, against a
-// hand-written loop that makes the module's own platform calls (the floor
-// of this design), against plain blocking WinSock, and through the tracing
-// drop-in ravotrace.dll with tracing off (its cost to a host), and through
-// a copy of the module idling with ravoidle.dll (block mode 3), in one run;
-// then long waits on a silent server, pump mode against ravoidle.dll: CPU,
-// lateness and how soon posted window messages are dispatched.
+// ravobench: the module's round trips, bulk sends and bulk reads against a
+// hand-written loop that makes its own platform calls (the floor of this
+// design) and plain blocking WinSock, through the tracing drop-in, and with
+// ravoidle.dll (block mode 3), each a row of contender_table.cpp, in one
+// run; then long waits on a silent server: CPU, lateness and how soon
+// posted window messages are dispatched. It prints the tables the docs show.
 //
 //   ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N]
-//             [--service NAME] [--data-bytes N] [--quick]
+//             [--service NAME] [--data-bytes N] [--only NAME,NAME...] [--quick]
 //
-// The contenders take turns in short slices of each round, and the one that
-// starts a slice rotates, so that the machine's drift and any advantage of
-// going first or last fall on all of them alike. The first round warms up and
-// is not counted. No figure is judged here: the program fails only when bytes
-// come back changed or a call fails.
+// The contenders take turns in short slices of each round, in an order
+// shuffled for each slice, so that the machine's drift and any advantage of
+// going first, last or after another fall on all of them alike. The first
+// round warms up and is not counted. No figure is judged here: the program
+// fails only when bytes come back changed or a call fails.
 #include "bench.h"
 #include <stdio.h>
 #include <stdlib.h>
@@ -149,16 +148,27 @@ static bool Measure(Workload w, int c, int trips, int round, Results* r)
 }
 
 // Gives each contender that runs the workload its turn at one share of it,
-// the first contender rotating from one share to the next.
-static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* r)
+// in an order shuffled afresh for each share (a fixed sequence, the same in
+// every run): with a fixed order each contender would always follow the
+// same one and inherit what it leaves behind (a busy Wine server, a peer
+// still at work, an idle core).
+static bool TakeTurns(Workload w, int trips, int round, Results* r)
 {
     static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk sends",
                                                       "bulk reads"};
-    int first = (*rotation)++;
+    static unsigned long shuffle = 12345;
+    int order[MAX_CONTENDERS];
+    for (int c = 0; c < contenderCount; c++)
+        order[c] = c;
+    for (int c = contenderCount - 1; c > 0; c--) {
+        shuffle = shuffle * 1103515245u + 12345u;
+        int pick = (int)((shuffle >> 16) % (unsigned long)(c + 1)), kept = order[c];
+        order[c] = order[pick];
+        order[pick] = kept;
+    }
     for (int turn = 0; turn < contenderCount; turn++) {
-        int c = (first + turn) % contenderCount;
         Progress(phase[w]);
-        if (Runs(c, w) && !Measure(w, c, trips, round, r))
+        if (Runs(order[turn], w) && !Measure(w, order[turn], trips, round, r))
             return false;
     }
     return true;
@@ -170,16 +180,13 @@ static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* 
 // on all contenders alike, even within a round.
 static bool RunRounds(Results* r)
 {
-    int rotation[WORKLOAD_COUNT] = {0, 1, 2, 3};
     for (int round = -1; round < r->rounds; round++) {  // round -1 warms up
         for (int slice = 0; slice < ROUND_SLICES; slice++) {
             int trips = r->roundTrips * (slice + 1) / ROUND_SLICES - r->roundTrips * slice / ROUND_SLICES;
-            if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, &rotation[ROUND_TRIP_1], r) ||
-                              !TakeTurns(ROUND_TRIP_64, trips, round, &rotation[ROUND_TRIP_64], r)))
+            if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, r) || !TakeTurns(ROUND_TRIP_64, trips, round, r)))
                 return false;
             if (slice % (ROUND_SLICES / BULK_PIECES) == 0 &&
-                (!TakeTurns(BULK_SENDS, 0, round, &rotation[BULK_SENDS], r) ||
-                 !TakeTurns(BULK_READS, 0, round, &rotation[BULK_READS], r)))
+                (!TakeTurns(BULK_SENDS, 0, round, r) || !TakeTurns(BULK_READS, 0, round, r)))
                 return false;
         }
         printf(round < 0 ? "warm-up done\n" : "round %d of %d done\n", round + 1, r->rounds);
@@ -245,6 +252,8 @@ static int RunBench(const Options* o)
     LoadAverage(r->loadAfter, sizeof r->loadAfter);
     CloseSilentLinks(&r->longWaits);
     CloseLinks();
+    for (int c = 0; c < contenderCount; c++)
+        r->traceBytes[c] = TraceSize(c);
     UnloadContenders();
     StopPeerProcess();
     if (!ok) {

@@ -126,6 +126,8 @@ struct Link {
 // dataBytes: DataBytes for the tracing rows (NULL: the drop-in's default).
 bool LoadContenders(const char* dataBytes);
 void UnloadContenders(void);
+// The size of the row's trace file so far, in bytes; 0 without one.
+double TraceSize(int who);
 // Opens a connection to the service (module) or to 127.0.0.1:port. The
 // row's first one is made with its settings in the profile.
 bool OpenLink(Link* link, int who, const char* service, u_short port);
@@ -241,6 +243,7 @@ struct Results {
     unsigned long handPolls[WORKLOAD_COUNT], handWaits[WORKLOAD_COUNT];
     double totalSeconds;
     char loadBefore[32], loadAfter[32];  // the machine's load averages
+    double traceBytes[MAX_CONTENDERS];   // size of each tracing row's trace at the end
     double callCost[COST_COUNT];  // microseconds per call (hooks: on and off)
     LongWaits longWaits;
 };

@@ -15,7 +15,7 @@ const Contender contenders[] = {
     // The floor of the design, and plain blocking calls: the module's time
     // is given over theirs.
     {.name = "hand loop", .transport = HAND_LOOP, .reference = "module", .floor = true},
-    {.name = "plain", .transport = PLAIN, .reference = "module", .floor = true},
+    {.name = "plain", .transport = PLAIN, .reference = "module", .floor = true, .waitsLong = true},
     // The tracing drop-in in front of the module: tracing off (what leaving
     // it in place costs a host), lines only, lines and bytes.
     {.name = "ravotrace", .transport = VIA_EXPORTS, .library = "viatrace\\ravowsok.dll", .reference = "module"},
@@ -35,6 +35,9 @@ const Contender contenders[] = {
     {.name = "ravoidle (1 ms peer)", .transport = VIA_EXPORTS, .library = "viaidle\\ravowsok.dll",
      .settings = {IDLE_ROUTINE_SETTINGS}, .setUp = UseIdleRoutine, .workloads = ROUND_TRIPS,
      .echoMode = PEER_MODE_ECHO_LATE, .reference = "module (1 ms peer)"},
+    // What blocking on the socket itself costs there, as libpq and FreeTDS do.
+    {.name = "plain (1 ms peer)", .transport = PLAIN, .workloads = ROUND_TRIPS, .echoMode = PEER_MODE_ECHO_LATE,
+     .reference = "module (1 ms peer)", .floor = true},
 };
 const int contenderCount = sizeof contenders / sizeof contenders[0];
 static_assert(sizeof contenders / sizeof contenders[0] <= MAX_CONTENDERS, "raise MAX_CONTENDERS");

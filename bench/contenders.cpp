@@ -84,6 +84,15 @@ bool LoadContenders(const char* dataBytes)
     return true;
 }
 
+double TraceSize(int who)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!contenders[who].traceFile ||
+        !GetFileAttributesExA(BuildPath(contenders[who].traceFile), GetFileExInfoStandard, &data))
+        return 0;
+    return (double)data.nFileSizeHigh * 4294967296.0 + data.nFileSizeLow;
+}
+
 void UnloadContenders(void)
 {
     for (int c = 0; c < contenderCount; c++) {

@@ -17,7 +17,9 @@
 #include <stdio.h>
 #include <string.h>
 
-enum { PEER_BUFFER = 128 * 1024, PEER_LIFETIME_MS = 20 * 60 * 1000 };
+// The lifetime only backs up the watch on the parent: a run on a busy machine
+// can last half an hour.
+enum { PEER_BUFFER = 128 * 1024, PEER_LIFETIME_MS = 3 * 60 * 60 * 1000 };
 
 static bool ReceiveAll(SOCKET s, char* buffer, int size)
 {

@@ -153,6 +153,31 @@ static void PrintCell(bool ran, Spread s, const char* format)
     printf(" |");
 }
 
+// Bytes a row moved in all rounds, the warm-up with them: both ways of each
+// round trip, one way of each bulk transfer.
+static double BytesMoved(const Results* r, int c)
+{
+    double perRound = 0;
+    for (int w = 0; w < WORKLOAD_COUNT; w++)
+        if (Runs(c, (Workload)w))
+            perRound += IsBulk((Workload)w) ? r->bulkBytes : 2.0 * r->roundTrips * (w == ROUND_TRIP_1 ? 1 : 64);
+    return perRound * (r->rounds + 1);
+}
+
+static void PrintTraceSizes(const Results* r)
+{
+    bool any = false;
+    for (int c = 0; c < contenderCount; c++) {
+        if (!r->traceBytes[c])
+            continue;
+        if (!any)
+            printf("\n| Trace of | size, MB | bytes of trace per byte moved |\n|---|---|---|\n");
+        any = true;
+        printf("| %s | %.1f | %.2f |\n", contenders[c].name, r->traceBytes[c] / 1e6,
+               r->traceBytes[c] / BytesMoved(r, c));
+    }
+}
+
 void PrintReport(const Results* r)
 {
     SYSTEMTIME now;
@@ -209,6 +234,7 @@ void PrintReport(const Results* r)
         }
         printf("\n");
     }
+    PrintTraceSizes(r);
     printf("\n");
 }
 
@@ -279,7 +305,10 @@ void PrintLongWaits(const LongWaits* w)
     for (int i = 0; i < w->waiters; i++) {
         int count;
         Spread post = PostSpread(w, i, &count);
-        printf(" %.2f / %.2f (%d) |", post.median, post.max, count);
+        if (count)
+            printf(" %.2f / %.2f (%d) |", post.median, post.max, count);
+        else
+            printf(" none dispatched |");
     }
     printf("\n\n");
 }
