@@ -52,9 +52,13 @@ apt_update() {
     fi
     stale_suites=$(grep -oE 'Failed to fetch [^ ]+' <<<"$out" | sed -n 's#.*/dists/\([^/]*\)/.*#\1#p' | sort -u | paste -sd ' ')
     stale_reason=$(grep -m 1 -E 'Failed to fetch' <<<"$out" | sed -e 's/^[^ ]* Failed to fetch [^ ]* *//' -e 's/ *\[IP:.*//')
+    # Without a network each try waits for the resolver: once is enough.
+    grep -qE "$NO_NETWORK" <<<"$stale_reason" && break
     [ "$try" = 3 ] || sleep $((try * 3))
   done
-  say "apt-get update could not fetch every index of ${stale_suites:-its sources} after 3 tries (${stale_reason:-exit $rc}); going on without them"
+  local tries="$try tries"
+  [ "$try" = 1 ] && tries="one try"
+  say "apt-get update could not fetch every index of ${stale_suites:-its sources} after $tries (${stale_reason:-exit $rc}); going on without them"
 }
 
 # One apt-get install, its output kept in the log rather than on the terminal.
@@ -62,9 +66,12 @@ apt_install_once() {
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >>"$RAVO_APT_LOG" 2>&1
 }
 
-# The first error apt gave in its last run, for the messages below.
-last_apt_error() {
-  grep -E '^(E|Error): ' "$RAVO_APT_LOG" | tail -n 1 | sed -E 's/^(E|Error): //'
+# What apt's errors say, for the messages below: the first that tells of
+# the network, else the last one.
+apt_error() {
+  local errors
+  errors=$(grep -E '^(E|Error): ' "$RAVO_APT_LOG" | sed -E -e 's/^(E|Error): //' -e 's/ *\[IP:.*//' || true)
+  { grep -m 1 -E "$NO_NETWORK" <<<"$errors" || tail -n 1 <<<"$errors"; } | sed -E 's/^Failed to fetch [^ ]+ +//'
 }
 
 # Installs the packages given. When an index out of step leaves their
@@ -82,7 +89,7 @@ apt_install() {
     apt_install_once -t "$codename" "$@" && return 0
   fi
   local why
-  why=$(last_apt_error)
+  why=$(apt_error)
   if grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
     say "no Debian mirror can be reached (${why:-$stale_reason}): check the network and the apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/), then run this again"
   elif grep -qE 'Unable to locate package|has no installation candidate' <<<"$why"; then
