@@ -28,7 +28,8 @@
 /* --- The host's connection record -----------------------------------------
  * The record belongs to the host; the module reads and writes five 32-bit
  * fields at these byte offsets and touches no other byte. It keeps no pointer
- * to the record after a call returns. */
+ * to the record after a call returns. The type ConnBlock below lays them out;
+ * the offsets serve hosts that keep a record of their own. */
 #define CONN_INTERRUPT_REQUEST 116 /* non-zero: send the urgent byte "B" on the next idle turn; cleared once sent */
 #define CONN_WAIT_CALLBACK 120     /* the host's RavoWaitCallback, or 0 */
 #define CONN_KEYBOARD_HOOK 124     /* written by the module while keyboard input is blocked */
@@ -138,6 +139,20 @@ extern "C" {
 
 /* The host's wait callback, stored at CONN_WAIT_CALLBACK of its record. */
 typedef long(__stdcall* RavoWaitCallback)(long phase);
+
+/* The host's connection record as a type: the five fields at the offsets
+ * above, with the host's own bytes before and between them (the module never
+ * touches those). A host that needs more room puts a ConnBlock first in a
+ * record of its own. Zeroed, it asks for nothing and has no callback. */
+typedef struct ConnBlock {
+    unsigned char hostOwnedHead[CONN_INTERRUPT_REQUEST];
+    long interruptRequest;         /* CONN_INTERRUPT_REQUEST */
+    RavoWaitCallback waitCallback; /* CONN_WAIT_CALLBACK */
+    void* keyboardHook;            /* CONN_KEYBOARD_HOOK: the module's, while it blocks keyboard input */
+    void* mouseHook;               /* CONN_MOUSE_HOOK: the module's, while it blocks mouse input */
+    unsigned char hostOwnedMiddle[CONN_SOCKOPT_REFUSED - CONN_MOUSE_HOOK - 4];
+    long sockOptRefused;           /* CONN_SOCKOPT_REFUSED */
+} ConnBlock;
 
 /* Every export is __stdcall (the routine removes its own arguments); the
  * socket is WinSock's SOCKET as a long. Ordinals: RAVO_EXPORTS below. */

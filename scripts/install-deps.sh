@@ -2,9 +2,10 @@
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
-# clang, lld and llvm for Microsoft-style hosts, and Chromium (test_report
-# opens the probe's report page in it, headless). Does nothing, and makes no
-# apt call, when everything is already there.
+# clang, lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
+# package tests, and Chromium (test_report opens the probe's report page in
+# it, headless). Does nothing, and makes no apt call, when everything is
+# already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
@@ -126,6 +127,8 @@ ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v clang >/dev/null || need+=(clang)
 command -v lld-link >/dev/null || need+=(lld)
 command -v llvm-dlltool >/dev/null || need+=(llvm)
+# The package tests build a host with pkg-config's flags for the installed tree.
+command -v pkg-config >/dev/null || need+=(pkgconf)
 # test_report opens ravoprobe report's page in a real browser, headless.
 command -v chromium >/dev/null || need+=(chromium)
 
