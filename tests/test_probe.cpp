@@ -78,7 +78,7 @@ TEST_CASE(explain_reads_every_stage_offset_and_ranks_the_readings)
         // Only a host's callback gives these; 10361 is arithmetically the
         // service stage with a connect error, which comes after the callback.
         {"25", "wait callback", {"no stage of the module", NULL}},
-        {"10361", "wait callback", {"NET_ERR_SERVICE", "unusual for this call", NULL}},
+        {"10361", "wait callback", {"NET_ERR_SERVICE", "unusual at this stage", NULL}},
         {"0x2A", "wait callback", {"42", NULL}},
     };
     for (const ExplainCase& e : cases) {
@@ -425,6 +425,7 @@ TEST_CASE(failures_exit_by_kind_and_are_explained_by_what_happened)
         {"send 127.0.0.1 ravotest8 hello", PROBE_FAILED, {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
         {"open 127.0.0.1 ravotest8", PROBE_FAILED, {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
         {"open 127.0.0.1 no-such-service", PROBE_NO_NAME, {"NET_ERR_SERVICE", "services file", NULL}},
+        {"send 127.0.0.1 54339 hi", PROBE_NO_NAME, {"\n       (a port number", "add a line \"NAME 54339/tcp\"", NULL}},
         // The reset meets the open, the send or the read (10054, or 0 under Wine 8).
         {"send 127.0.0.1 ravotest5 hello", PROBE_FAILED, {"_netopen(\"127.0.0.1\", \"ravotest5\", connect)", NULL}},
     };

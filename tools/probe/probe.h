@@ -74,6 +74,9 @@ const char* LoadErrorMeaning(DWORD error);
 void WarnOfPumpFallback(void);
 // The path of the services file the socket library reads for service names.
 void ServicesFilePath(char* path, int size);
+// When service is a port number, which no look-up finds: a line that says
+// how to name it (services, and open and send when the look-up failed).
+void HintPortNumber(const char* service, const char* indent);
 
 // The watchdog: a thread that closes the module's settings message box and,
 // as a last resort, ends the process with PROBE_NO_ANSWER when a call
