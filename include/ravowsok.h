@@ -120,6 +120,10 @@
 #define RAVO_TRACE_DATA_BYTES_DEFAULT 4096
 #define RAVO_TRACE_MAX_SIZE_DEFAULT 0
 #define RAVO_TRACE_REAL_MODULE "ravowsok-real.dll"
+/* When that file is missing or lacks an export, the drop-in fails each
+ * _netopen, _netsend and _netread with this code (10091 WSASYSNOTREADY at
+ * the start-up stage: the network subsystem is not ready). */
+#define RAVO_TRACE_NO_MODULE_CODE (NET_ERR_STARTUP + 10091)
 /* The drop-in's FileDescription in its version resource (the module has no
  * version resource). */
 #define RAVO_TRACE_DESCRIPTION "ravotrace.dll, the tracing drop-in in front of ravowsok-real.dll"

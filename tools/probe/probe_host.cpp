@@ -154,7 +154,10 @@ static LONG Open(ProbeState* st, const char* host, const char* service, bool bin
     if (s == -1) {
         sprintf(result, "-1, error code %ld", code);
         PrintCall(call, result, *ms);
+        bool explained = code == st->explainedCode;
         PrintFailure(st, code, FROM_OPEN);
+        if (!explained && IsNameNotFound(code - NET_ERR_SERVICE))
+            HintPortNumber(service, "    ");
         NoteFailure(st, OpenFailureStatus(code));
         return -1;
     }

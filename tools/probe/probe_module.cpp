@@ -4,8 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-// Why LoadLibrary failed, in words, for the errors administrators meet.
-static const char* LoadErrorMeaning(DWORD error)
+const char* LoadErrorMeaning(DWORD error)
 {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:

@@ -56,8 +56,9 @@ static const Command COMMANDS[] = {
      "mcUserFunc (tried here, then unloaded); and from section [Trace] whether the\n"
      "tracing drop-in ravotrace.dll would trace, to which file, and whether that\n"
      "file can be opened. Reads the profile itself, so the module's message box is\n"
-     "never shown. Exit status " STATUS(OK) "; " STATUS(FAILED) " when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
-     "fail and fall back to pump mode; " STATUS(USAGE) " bad usage.\n"},
+     "never shown. Exit status " STATUS(OK) "; " STATUS(FAILED) " when mode " NUMBER_TEXT(BLOCK_MODE_USER)
+     " would fail and fall back to\n"
+     "pump mode, or tracing is on and its file cannot be opened; " STATUS(USAGE) " bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
      "(" NUMBER_TEXT(NET_ERR_STARTUP) " start-up or readiness poll, " NUMBER_TEXT(NET_ERR_SERVICE)
@@ -118,10 +119,12 @@ static const Command COMMANDS[] = {
      "Shows the probe's version and source revision, and for the module it loads:\n"
      "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
      "link time stamp, and whether the nine exports stand at their ordinals. The\n"
-     "module's start-up routine is not run. Exit status " STATUS(OK) "; " STATUS(FAILED)
-     " when an export is\n"
-     "missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)
-     " when it cannot be loaded.\n"},
+     "module's start-up routine is not run. For the tracing drop-in the same for\n"
+     "the real module beside it, " RAVO_TRACE_REAL_MODULE ". Exit status " STATUS(OK) "; " STATUS(FAILED)
+     " when an\n"
+     "export is missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)
+     " when the module\n"
+     "cannot be loaded, or the drop-in's real module is missing or not the module.\n"},
     {"services", CommandServices, 0, 0, 1, "ravoprobe services [NAME]",
      "Shows the services file the module's look-ups read (under Windows and under\n"
      "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"

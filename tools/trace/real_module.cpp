@@ -14,7 +14,8 @@ static RavoExports loaded;
 // the start-up stage's code, the data calls with the same code (which also
 // reads as a poll failure), _netclose with the bare error. The rest answer
 // as the module would.
-static const LONG NOT_READY = NET_ERR_STARTUP + WSASYSNOTREADY;
+static const LONG NOT_READY = RAVO_TRACE_NO_MODULE_CODE;
+static_assert(RAVO_TRACE_NO_MODULE_CODE == NET_ERR_STARTUP + WSASYSNOTREADY, "the header's code of no module");
 
 static long __stdcall MissingOpen(const char*, const char*, long, long, long* errorCode, long, void*)
 {
