@@ -68,10 +68,11 @@ apt_install_once() {
 }
 
 # What apt's errors say, for the messages below: the first that tells of
-# the network, else the last one.
+# the network, else the last one (apt 3.0's lines that only introduce its
+# solver's account, ending in a colon, aside).
 apt_error() {
   local errors
-  errors=$(grep -E '^(E|Error): ' "$RAVO_APT_LOG" | sed -E -e 's/^(E|Error): //' -e 's/ *\[IP:.*//' || true)
+  errors=$(grep -E '^(E|Error): ' "$RAVO_APT_LOG" | sed -E -e 's/^(E|Error): //' -e 's/ *\[IP:.*//' | grep -v ':$' || true)
   { grep -m 1 -E "$NO_NETWORK" <<<"$errors" || tail -n 1 <<<"$errors"; } | sed -E 's/^Failed to fetch [^ ]+ +//'
 }
 
@@ -89,9 +90,14 @@ apt_install() {
     say "dependencies unmet${stale_suites:+ without the indexes of $stale_suites}: installing again from the release's own suite (-t $codename)"
     apt_install_once -t "$codename" "$@" && return 0
   fi
-  local why
+  local why unmet=""
   why=$(apt_error)
-  if grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
+  tail -n +"$((mark + 1))" "$RAVO_APT_LOG" | grep -qE "$UNMET" && unmet=1
+  if [ -n "$unmet" ] && [ -n "$stale_suites" ]; then
+    # Installed amd64 packages newer than any i386 twin that apt knows of:
+    # only the index that did not come lists those twins.
+    say "step 'apt-get install' for $codename: dependencies stay unmet without the indexes of $stale_suites (${stale_reason:-not fetched}), also from the release's own suite: packages installed from $stale_suites are newer than their twins there. Try again once the mirror has finished its sync (usually within hours), or point the apt sources' $stale_suites entry at another mirror"
+  elif grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
     say "no Debian mirror can be reached (${why:-$stale_reason}): check the network and the apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/), then run this again"
   elif grep -qE 'Unable to locate package|has no installation candidate' <<<"$why"; then
     say "step 'apt-get install' for $codename: ${why}: the apt sources offer no such package; they should list a Debian mirror with the suite $codename and its component main"
