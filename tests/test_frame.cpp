@@ -131,7 +131,7 @@ TEST_CASE(nettype_returns_2_by_name_and_by_ordinal_before_any_open)
     Ravo r;
     if (!LoadRavo(&r))
         return;
-    CHECK_EQ(2, r.nettype(), "_nettype");
+    CHECK_EQ(NET_TYPE_TCPIP, r.nettype(), "_nettype");
     CHECK_EQ(0, CallLogSize(), "platform calls made by _nettype");
     UnloadRavo(&r);
 }

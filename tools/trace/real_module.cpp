@@ -41,7 +41,7 @@ static long __stdcall MissingClose(long, long)
 
 static long __stdcall MissingType(void)
 {
-    return 2;
+    return NET_TYPE_TCPIP;
 }
 
 static long __stdcall MissingWep(long)
