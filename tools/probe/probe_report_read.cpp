@@ -34,19 +34,12 @@ static std::vector<LiveProcess> liveProcesses;
 // The kinds by name from the module's export list, not from names typed here.
 static void ListCallKinds(void)
 {
-    RavoExports fields;
-    for (int i = 0; i < RAVO_EXPORT_COUNT; i++) {
+    for (int i = 0; i < RAVO_EXPORT_COUNT; i++)
         callNames[i] = RAVO_EXPORT_LIST[i].name;
-        FARPROC* at = RavoExportField(&fields, i);
-        if (at == (FARPROC*)&fields.netopen)
-            kindOpen = i;
-        else if (at == (FARPROC*)&fields.netsend)
-            kindSend = i;
-        else if (at == (FARPROC*)&fields.netread)
-            kindRead = i;
-        else if (at == (FARPROC*)&fields.netclose)
-            kindClose = i;
-    }
+    kindOpen = RAVO_INDEX(_netopen);
+    kindSend = RAVO_INDEX(_netsend);
+    kindRead = RAVO_INDEX(_netread);
+    kindClose = RAVO_INDEX(_netclose);
 }
 
 // The kind of "NAME(...", or -1.

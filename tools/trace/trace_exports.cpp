@@ -67,11 +67,11 @@ extern "C" long __stdcall Trace_netopen(const char* hostName, const char* servic
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
-        return real->netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
+        return real->_netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
     TracedCall c;
     wsprintfA(c.args, "\"%.200s\", \"%.200s\", mode %ld", hostName, serviceName, mode);
-    BeginCall(&c, "_netopen", true);
-    long result = real->netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
+    BeginCall(&c, RAVO_NAME(_netopen), true);
+    long result = real->_netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
     EndCall(&c, result, true);
     if (result == -1) {  // the code is written only on failure
         AppendText(&c.line, ",");
@@ -104,11 +104,11 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
     TracedCall c;
     int at = wsprintfA(c.args, SocketFormat(), s);
     wsprintfA(c.args + at, sending ? ", %ld bytes" : ", up to %ld bytes", length);
-    BeginCall(&c, sending ? "_netsend" : "_netread", true);
+    BeginCall(&c, sending ? RAVO_NAME(_netsend) : RAVO_NAME(_netread), true);
     WaitWatch watch;
     BeginWatch(&watch, conn);
-    long result = sending ? realModule->netsend(s, buffer, length, errorCode, conn)
-                          : realModule->netread(s, buffer, length, errorCode, conn);
+    long result = sending ? realModule->_netsend(s, buffer, length, errorCode, conn)
+                          : realModule->_netread(s, buffer, length, errorCode, conn);
     EndWatch(&watch);
     EndCall(&c, result);
     AppendResultWords(&c.line, sending, length, result, *errorCode);
@@ -129,7 +129,7 @@ extern "C" long __stdcall Trace_netsend(long s, const char* buffer, long length,
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
-        return real->netsend(s, buffer, length, errorCode, conn);
+        return real->_netsend(s, buffer, length, errorCode, conn);
     return TraceDataCall(true, s, (char*)buffer, length, errorCode, conn);
 }
 
@@ -138,7 +138,7 @@ extern "C" long __stdcall Trace_netread(long s, char* buffer, long size, long* e
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
-        return real->netread(s, buffer, size, errorCode, conn);
+        return real->_netread(s, buffer, size, errorCode, conn);
     return TraceDataCall(false, s, buffer, size, errorCode, conn);
 }
 
@@ -147,11 +147,11 @@ extern "C" long __stdcall Trace_netclose(long s, long reserved)
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
-        return real->netclose(s, reserved);
+        return real->_netclose(s, reserved);
     TracedCall c;
     wsprintfA(c.args, SocketFormat(), s);
-    BeginCall(&c, "_netclose", true);
-    long result = real->netclose(s, reserved);
+    BeginCall(&c, RAVO_NAME(_netclose), true);
+    long result = real->_netclose(s, reserved);
     EndCall(&c, result);
     // 0, or the bare error of closesocket (the socket stays open), or -1
     // when the socket closed but WinSock's release failed.
@@ -169,9 +169,8 @@ extern "C" long __stdcall Trace_netclose(long s, long reserved)
 }
 
 // _nettype, WEP, mcWSAHook and the two hook procedures: calls that cannot
-// block, a plain result and one line each.
-enum PlainCall { CALL_NETTYPE, CALL_WEP, CALL_BLOCKING_HOOK, CALL_KEYBOARD_HOOK, CALL_MOUSE_HOOK };
-
+// block, a plain result and one line each; which is the export's place in
+// RAVO_EXPORT_LIST.
 // The arguments of a plain call: WEP's reserved value in code, a hook
 // procedure's three.
 struct PlainArgs {
@@ -180,29 +179,29 @@ struct PlainArgs {
     long lParam;
 };
 
-static long CallPlain(const RavoExports* real, PlainCall which, const PlainArgs* a)
+static long CallPlain(const RavoExports* real, int which, const PlainArgs* a)
 {
     switch (which) {
-    case CALL_NETTYPE: return real->nettype();
-    case CALL_WEP: return real->wep(a->code);
-    case CALL_KEYBOARD_HOOK: return real->kybdBlockProc(a->code, a->wParam, a->lParam);
-    case CALL_MOUSE_HOOK: return real->mouseBlockProc(a->code, a->wParam, a->lParam);
+    case RAVO_INDEX(_nettype): return real->_nettype();
+    case RAVO_INDEX(WEP): return real->WEP(a->code);
+    case RAVO_INDEX(KybdBlockProc): return real->KybdBlockProc(a->code, a->wParam, a->lParam);
+    case RAVO_INDEX(MouseBlockProc): return real->MouseBlockProc(a->code, a->wParam, a->lParam);
     default: return real->mcWSAHook();
     }
 }
 
 // One line, "NAME(ARGS) = R, D ms"; the hook procedures show their
 // arguments.
-static long TracePlainCall(PlainCall which, const char* name, PlainArgs a = PlainArgs())
+static long TracePlainCall(int which, PlainArgs a = PlainArgs())
 {
     const RavoExports* real = UseRealModule();
     if (!TracingOn())
         return CallPlain(real, which, &a);
     TracedCall c;
     c.args[0] = 0;
-    if (which == CALL_KEYBOARD_HOOK || which == CALL_MOUSE_HOOK)
+    if (which == RAVO_INDEX(KybdBlockProc) || which == RAVO_INDEX(MouseBlockProc))
         wsprintfA(c.args, "%d, 0x%x, 0x%lx", a.code, a.wParam, a.lParam);
-    BeginCall(&c, name, false);
+    BeginCall(&c, RAVO_EXPORT_LIST[which].name, false);
     long result = CallPlain(real, which, &a);
     EndCall(&c, result);
     AppendTook(&c, NULL);
@@ -213,29 +212,29 @@ static long TracePlainCall(PlainCall which, const char* name, PlainArgs a = Plai
 // _nettype (8)
 extern "C" long __stdcall Trace_nettype(void)
 {
-    return TracePlainCall(CALL_NETTYPE, "_nettype");
+    return TracePlainCall(RAVO_INDEX(_nettype));
 }
 
 // WEP (3)
 extern "C" long __stdcall TraceWEP(long reserved)
 {
-    return TracePlainCall(CALL_WEP, "WEP", {(int)reserved, 0, 0});
+    return TracePlainCall(RAVO_INDEX(WEP), {(int)reserved, 0, 0});
 }
 
 // KybdBlockProc (1)
 extern "C" long __stdcall TraceKybdBlockProc(int code, unsigned int virtualKey, long keyInfo)
 {
-    return TracePlainCall(CALL_KEYBOARD_HOOK, "KybdBlockProc", {code, virtualKey, keyInfo});
+    return TracePlainCall(RAVO_INDEX(KybdBlockProc), {code, virtualKey, keyInfo});
 }
 
 // MouseBlockProc (2)
 extern "C" long __stdcall TraceMouseBlockProc(int code, unsigned int mouseMessage, long data)
 {
-    return TracePlainCall(CALL_MOUSE_HOOK, "MouseBlockProc", {code, mouseMessage, data});
+    return TracePlainCall(RAVO_INDEX(MouseBlockProc), {code, mouseMessage, data});
 }
 
 // mcWSAHook (9)
 extern "C" int __stdcall TracemcWSAHook(void)
 {
-    return (int)TracePlainCall(CALL_BLOCKING_HOOK, "mcWSAHook");
+    return (int)TracePlainCall(RAVO_INDEX(mcWSAHook));
 }

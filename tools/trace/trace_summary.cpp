@@ -125,7 +125,7 @@ void AppendSummary(TraceLine* line, LONG socket)
     if (s.sends + s.reads) {
         AppendText(line, ", longest ");
         AppendDuration(line, s.longest);
-        AppendText(line, " (%s at ", s.longestSending ? "_netsend" : "_netread");
+        AppendText(line, " (%s at ", s.longestSending ? RAVO_NAME(_netsend) : RAVO_NAME(_netread));
         AppendClock(line, &s.longestAt);
         AppendText(line, ")");
     }
