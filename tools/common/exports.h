@@ -1,5 +1,5 @@
-// The nine exports of ravowsok.dll resolved by name, for the tests, the
-// probe, the benchmark and the tracing drop-in: every program that loads the
+// The exports of ravowsok.dll resolved by name, for the tests, the probe,
+// the benchmark and the tracing drop-in: every program that loads the
 // module as a host does goes through the one list of ravowsok.h.
 #pragma once
 #include <windows.h>

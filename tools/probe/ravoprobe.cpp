@@ -117,7 +117,7 @@ static const Command COMMANDS[] = {
     {"version", CommandVersion, OPT_DLL, 0, 0, "ravoprobe version [--dll PATH] (also ravoprobe --version)",
      "Shows the probe's version and source revision, and for the module it loads:\n"
      "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
-     "link time stamp, and whether the nine exports stand at their ordinals. The\n"
+     "link time stamp, and whether each export stands at its ordinal. The\n"
      "module's start-up routine is not run. Exit status " STATUS(OK) "; " STATUS(FAILED)
      " when an export is\n"
      "missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)

@@ -32,7 +32,7 @@ const RavoExports* UseRealModule(void);
 LONGLONG NowTicks(void);
 
 // --- real_module.cpp: ravowsok-real.dll from the drop-in's own folder -------
-// Loads it by full path and resolves its nine exports; on failure the
+// Loads it by full path and resolves its exports; on failure the
 // stand-ins take their place and why is kept for the trace.
 void LoadRealModule(void);
 // Frees the real module (the drop-in is being unloaded).

@@ -1,4 +1,4 @@
-// The nine exports of the drop-in. Each passes the call on to the real
+// The exports of the drop-in. Each passes the call on to the real
 // module with the host's own arguments; when tracing is on it writes a
 // start line before a call that can block, and a line when the call ends.
 // The real call starts with the host's last error, and the host gets the
