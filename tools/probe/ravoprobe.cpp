@@ -140,9 +140,9 @@ static const Command COMMANDS[] = {
      "(hover over a bar for its trace line), a histogram of read durations and\n"
      "the same tables. Lines the report cannot read (a line cut short, the older\n"
      "trace format, Stable=1 placeholders, anything else) are named on stderr.\n"
-     "Exit status 0; 1 when the trace cannot be read, holds nothing to report, or\n"
+     "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the trace cannot be read, holds nothing to report, or\n"
      "lines were left out (the report covers the rest), or the page cannot be\n"
-     "written; 2 bad usage.\n"},
+     "written; " STATUS(USAGE) " bad usage.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
