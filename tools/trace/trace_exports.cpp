@@ -6,11 +6,14 @@
 #include "trace.h"
 
 // A traced call: its name and arguments (written on both of its lines),
-// when it began, the last error it left, its end line.
+// when it began, the last error it left, its end line. Whether its lines
+// take the stable form is read once, when it begins, and passed to every
+// piece they print.
 struct TracedCall {
+    bool stable;
     const char* name;
     bool canBlock;  // has a start line
-    char args[480];
+    char args[TRACE_ARGS_SIZE];
     LONGLONG start;  // ticks since the drop-in was loaded
     SYSTEMTIME startedAt;  // of the start line
     LONGLONG took;
@@ -26,9 +29,9 @@ static void BeginCall(TracedCall* c, const char* name, bool canBlock)
     c->canBlock = canBlock;
     if (canBlock) {
         DWORD hostsError = GetLastError();
-        StartLine(&c->line, &c->startedAt);
-        AppendText(&c->line, "> %s(%s)", name, c->args);
-        WriteLine(&c->line);
+        StartLine(&c->line, c->stable, &c->startedAt);
+        AppendCallStart(&c->line, name, c->args);
+        WriteLine(&c->line, c->stable);
         SetLastError(hostsError);
     }
     c->start = NowTicks();
@@ -40,24 +43,27 @@ static void EndCall(TracedCall* c, long result, bool isSocket = false)
 {
     c->lastError = GetLastError();
     c->took = NowTicks() - c->start;
-    StartLine(&c->line);
-    AppendText(&c->line, "%s%s(%s) = ", c->canBlock ? "< " : "", c->name, c->args);
-    AppendText(&c->line, isSocket && result != -1 ? SocketFormat() : "%ld", result);
+    StartLine(&c->line, c->stable);
+    AppendCallEnd(&c->line, c->canBlock, c->name, c->args);
+    if (isSocket && result != -1)
+        AppendNumber(&c->line, result, TRACE_STABLE_SOCKET, c->stable);
+    else
+        AppendText(&c->line, "%ld", result);
 }
 
 // ", D ms", and the wait when it had one.
 static void AppendTook(TracedCall* c, const WaitWatch* watch)
 {
-    AppendText(&c->line, ", ");
-    AppendDuration(&c->line, c->took);
+    AppendText(&c->line, TRACE_NEXT);
+    AppendDuration(&c->line, TicksMs(c->took), c->stable);
     if (watch)
-        AppendWaitShape(&c->line, watch);
+        AppendWaitShape(&c->line, watch, c->stable);
 }
 
 // Writes the line and restores the call's last error for the host.
 static void FinishLine(TracedCall* c, bool out = false, const void* bytes = NULL, LONG count = 0)
 {
-    WriteLine(&c->line, out, bytes, count);
+    WriteLine(&c->line, c->stable, out, bytes, count);
     SetLastError(c->lastError);
 }
 
@@ -69,15 +75,16 @@ extern "C" long __stdcall Trace_netopen(const char* hostName, const char* servic
     if (!TracingOn())
         return real->_netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
     TracedCall c;
-    wsprintfA(c.args, "\"%.200s\", \"%.200s\", mode %ld", hostName, serviceName, mode);
+    c.stable = traceSettings.stable;
+    OpenArgs(c.args, hostName, serviceName, mode);
     BeginCall(&c, RAVO_NAME(_netopen), true);
     long result = real->_netopen(hostName, serviceName, mode, reserved1, errorCode, reserved2, conn);
     EndCall(&c, result, true);
     if (result == -1) {  // the code is written only on failure
-        AppendText(&c.line, ",");
+        AppendText(&c.line, TRACE_NEXT);
         AppendCode(&c.line, *errorCode, FROM_OPEN);
     }
-    AppendWhere(&c.line, result, hostName, serviceName, mode);
+    AppendWhere(&c.line, result, hostName, serviceName, mode, c.stable);
     AppendTook(&c, NULL);
     BeginSummary(result, c.start);
     FinishLine(&c);
@@ -102,8 +109,8 @@ static void AppendResultWords(TraceLine* line, bool sending, long length, long r
 static long TraceDataCall(bool sending, long s, char* buffer, long length, long* errorCode, void* conn)
 {
     TracedCall c;
-    int at = wsprintfA(c.args, SocketFormat(), s);
-    wsprintfA(c.args + at, sending ? ", %ld bytes" : ", up to %ld bytes", length);
+    c.stable = traceSettings.stable;
+    DataArgs(c.args, s, length, sending, c.stable);
     BeginCall(&c, sending ? RAVO_NAME(_netsend) : RAVO_NAME(_netread), true);
     WaitWatch watch;
     BeginWatch(&watch, conn);
@@ -113,9 +120,9 @@ static long TraceDataCall(bool sending, long s, char* buffer, long length, long*
     EndCall(&c, result);
     AppendResultWords(&c.line, sending, length, result, *errorCode);
     if (IsCallbackEndValue(*errorCode, watch.calls[WAIT_PHASE_END] != 0, watch.endAnswer))
-        AppendText(&c.line, ", code %ld (the callback's end value)", *errorCode);
+        AppendText(&c.line, TRACE_NEXT TRACE_CODE "%ld " TRACE_CALLBACK_END, *errorCode);
     else if (*errorCode != 0) {
-        AppendText(&c.line, ",");
+        AppendText(&c.line, TRACE_NEXT);
         AppendCode(&c.line, *errorCode, FROM_DATA_CALL);
     }
     AppendTook(&c, &watch);
@@ -149,7 +156,8 @@ extern "C" long __stdcall Trace_netclose(long s, long reserved)
     if (!TracingOn())
         return real->_netclose(s, reserved);
     TracedCall c;
-    wsprintfA(c.args, SocketFormat(), s);
+    c.stable = traceSettings.stable;
+    SocketArgs(c.args, s, c.stable);
     BeginCall(&c, RAVO_NAME(_netclose), true);
     long result = real->_netclose(s, reserved);
     EndCall(&c, result);
@@ -158,20 +166,19 @@ extern "C" long __stdcall Trace_netclose(long s, long reserved)
     if (result == -1)
         AppendText(&c.line, " (closed; releasing WinSock failed)");
     else if (result != 0) {
-        AppendText(&c.line, ",");
+        AppendText(&c.line, TRACE_NEXT);
         AppendCode(&c.line, result, FROM_CLOSE);
     }
     AppendTook(&c, NULL);
     if (result == 0 || result == -1)
-        AppendSummary(&c.line, s);
+        AppendSocketSummary(&c.line, s, c.stable);
     FinishLine(&c);
     return result;
 }
 
 // _nettype, WEP, mcWSAHook and the two hook procedures: calls that cannot
 // block, a plain result and one line each; which is the export's place in
-// RAVO_EXPORT_LIST.
-// The arguments of a plain call: WEP's reserved value in code, a hook
+// RAVO_EXPORT_LIST. Their arguments: WEP's reserved value in code, a hook
 // procedure's three.
 struct PlainArgs {
     int code;
@@ -198,6 +205,7 @@ static long TracePlainCall(int which, PlainArgs a = PlainArgs())
     if (!TracingOn())
         return CallPlain(real, which, &a);
     TracedCall c;
+    c.stable = traceSettings.stable;
     c.args[0] = 0;
     if (which == RAVO_INDEX(KybdBlockProc) || which == RAVO_INDEX(MouseBlockProc))
         wsprintfA(c.args, "%d, 0x%x, 0x%lx", a.code, a.wParam, a.lParam);
