@@ -1,6 +1,7 @@
 // The trace's line format, declared once: the tracing drop-in writes every
 // line with the phrases and printers below (trace_write.cpp, no C runtime),
-// over the same records a reader fills. Every printer takes the stable form (Stable=1)
+// ravoprobe report reads the lines back with the same phrases into the same
+// records (trace_read.cpp). Every printer takes the stable form (Stable=1)
 // as an argument and then writes a placeholder for what changes from run to
 // run.
 #pragma once
@@ -84,7 +85,7 @@ enum { TRACE_ROW_BYTES = 16 };
 #define TRACE_STABLE_ADDRESS "A.B.C.D"
 #define TRACE_STABLE_PORT "PORT"
 
-// --- The records a line is written from -------------------------------------
+// --- The records a line is written from and read into ---------------------
 struct TraceStamp {
     SYSTEMTIME at;  // local time
     DWORD pid, tid;
@@ -98,7 +99,7 @@ struct TraceSummary {  // what a connection did
     LONGLONG bytesOut, bytesIn;
     double waitedMs, longestMs;  // in sends and reads
     bool longestSending;
-    SYSTEMTIME longestAt;        // when the longest began
+    SYSTEMTIME longestAt;        // when the longest began (not read back)
 };
 
 // --- Writing (trace_write.cpp): wsprintfA only, no C runtime ---------------
@@ -144,3 +145,66 @@ void AppendSummary(TraceLine* line, const TraceSummary* s, bool stable);
 // new end).
 int RowsSize(LONG count, LONG dataBytes);
 int AppendRows(char* buffer, int at, bool out, const BYTE* bytes, LONG count, LONG dataBytes);
+
+// --- Reading (trace_read.cpp): for ravoprobe report, with the C runtime ------
+enum TraceLineKind {
+    TRACE_LINE_EMPTY,     // nothing (the older dump writer's spacing)
+    TRACE_LINE_ROW,       // a row of bytes: row
+    TRACE_LINE_ROWS_CUT,  // the bytes not shown: row.notShown
+    TRACE_LINE_HEADER,    // stamp, body: "--- trace of HOST through MODULE..."
+    TRACE_LINE_STOPPED,   // stamp, body
+    TRACE_LINE_START,     // stamp, call (without its outcome)
+    TRACE_LINE_END,       // stamp, call
+    TRACE_LINE_SUMMARY,   // stamp, summary
+    TRACE_LINE_STABLE,    // written with Stable=1: placeholders, no times
+    TRACE_LINE_OLDER,     // the format of earlier releases
+    TRACE_LINE_UNKNOWN,   // none of these, or not read whole as its kind
+};
+
+// A call's start or end line; the texts point into the line.
+struct TraceCallRead {
+    int kind;                  // place in RAVO_EXPORT_LIST
+    const char* call;          // "NAME(ARGS)"
+    int callLength;
+    bool hadStart;             // an end line after "< "
+    long socket, asked;        // a data call's socket and length, _netclose's socket; -1: none
+    const char* host;          // _netopen's host and service, inside their quotes
+    int hostLength;
+    const char* service;
+    int serviceLength;
+    long result, code;         // an end line's; code 0: none
+    const char* codeName;      // "WSAECONNRESET", "(the callback's end value)"
+    int codeNameLength;
+    const char* peer;          // "connected to A.B.C.D:P" and the like, or NULL
+    int peerLength;
+    double durationMs;
+    const char* duration;      // "10.000 ms", as written
+    const char* wait;          // "wait: ..." and what follows, or NULL
+};
+
+struct TraceRowRead {
+    bool out;
+    long offset;
+    int count;                 // bytes in the row
+    unsigned char bytes[TRACE_ROW_BYTES];
+    long notShown;             // TRACE_LINE_ROWS_CUT: the bytes left out
+};
+
+struct TraceLineRead {
+    TraceLineKind kind;
+    TraceStamp stamp;
+    double wallMs;             // the stamp's local time, in ms since 1970-01-01
+    const char* body;          // after the stamp
+    TraceCallRead call;
+    TraceSummary summary;
+    TraceRowRead row;
+};
+
+// 1970-01-01 in FILETIME's 100 ns units.
+#define FILETIME_1970 116444736000000000ULL
+// Reads one line (without its line end). A line that does not read whole
+// as its kind is TRACE_LINE_UNKNOWN, so a writer and a reader that disagree
+// show as lines left out.
+TraceLineKind ReadTraceLine(const char* line, TraceLineRead* r);
+// The export of "NAME(...", or -1.
+int TraceCallKind(const char* call);
