@@ -81,8 +81,8 @@ document.body.insertAdjacentHTML("beforeend","<pre>found: calls="+drawn+" hangs=
 dom=$(timeout 60 chromium --headless --disable-gpu --no-sandbox --user-data-dir="$work/profile" --no-first-run \
       --disable-background-networking --disable-component-update --disable-sync --proxy-server=127.0.0.1:9 \
       --host-resolver-rules='MAP * ~NOTFOUND' --virtual-time-budget=5000 --dump-dom "file://$work/checked.html" 2>/dev/null)
-grep -qF "found: calls=$calls hangs=1 problems=0 " <<<"$dom" ||
-  fail "the page in Chromium: expected $calls calls drawn, 1 hang, no problem; seen: $(grep -o 'found: [^<]*' <<<"$dom")"
+grep -qF "found: calls=$calls hangs=1 problems=0 " <<<"$dom" || fail "the page in Chromium: expected $calls calls" \
+  "drawn, 1 hang, no problem; seen: $(grep -o 'found: [^<]*' <<<"$dom")"
 
 out=$(probe report known.trace 2>notes.txt); status=$?
 [ "$status" = 1 ] || fail "report known.trace: exit $status, expected 1"

@@ -258,7 +258,8 @@ static LONG WaitingCall(ProbeState* st, bool sending, LONG s, char* bytes, LONG 
 {
     StartWait(st, s, deadline);
     ArmWatch(&st->watch, sending ? "_netsend" : "_netread", timeoutMs);
-    LONG n = sending ? st->x._netsend(s, bytes, length, code, st->conn) : st->x._netread(s, bytes, length, code, st->conn);
+    LONG n = sending ? st->x._netsend(s, bytes, length, code, st->conn)
+                     : st->x._netread(s, bytes, length, code, st->conn);
     *ms = NowMs() - st->wait.start;
     DisarmWatch(&st->watch);
     st->socketGone |= st->wait.timedOut;

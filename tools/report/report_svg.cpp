@@ -39,9 +39,9 @@ static void WriteBar(FILE* page, const TracedCall& c, double x, double width, in
 {
     if (c.neverEnded)
         width = std::max(width, 4.0);
-    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>", c.read.kind,
-            c.read.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP, std::max(width, 1.0),
-            BAR_HEIGHT);
+    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>",
+            c.read.kind, c.read.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP,
+            std::max(width, 1.0), BAR_HEIGHT);
     WriteEscaped(page, LineOf(c));
     fprintf(page, "%s</title></rect>\n", c.neverEnded ? "\n(never ended)" : "");
     if (c.read.code)
@@ -79,15 +79,16 @@ static void WriteColumn(FILE* page, const Trace* t, const Column* kinds, int at,
         fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
                 col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
         fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
-                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name, ClockText(first.startMs, false).c_str(),
+                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name,
+                ClockText(first.startMs, false).c_str(),
                 ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
         WriteEscaped(page, LineOf(first));
         fputs("</title></rect>\n", page);
     }
 }
 
-static void WriteLane(FILE* page, const Trace* t, const std::vector<int>& calls, int lane, const std::string& label, double t0,
-                      double scale)
+static void WriteLane(FILE* page, const Trace* t, const std::vector<int>& calls, int lane, const std::string& label,
+                      double t0, double scale)
 {
     int y = AXIS_HEIGHT + lane * LANE_HEIGHT;
     fprintf(page, "<text x=\"4\" y=\"%d\">", y + BAR_TOP + 10);
