@@ -55,7 +55,7 @@ void AppendClock(TraceLine* line, const SYSTEMTIME* t, bool stable)
 void AppendNumber(TraceLine* line, LONG n, const char* placeholder, bool stable)
 {
     if (stable)
-        AppendText(line, placeholder);
+        AppendText(line, "%s", placeholder);
     else
         AppendText(line, "%ld", n);
 }

@@ -114,7 +114,7 @@ void AppendWaitShape(TraceLine* line, const WaitWatch* w, bool stable)
     if (w->watching && turns) {
         AppendText(line, TRACE_NEXT TRACE_WAIT);
         AppendNumber(line, turns, TRACE_STABLE_NUMBER, stable);
-        AppendText(line, turns == 1 && !stable ? " turn" : " turns");
+        AppendText(line, " turn%s", turns == 1 && !stable ? "" : "s");
         AppendText(line, " (first %ld, again ", w->calls[WAIT_PHASE_FIRST]);
         AppendNumber(line, w->calls[WAIT_PHASE_AGAIN], TRACE_STABLE_NUMBER, stable);
         AppendText(line, ", ");
