@@ -56,7 +56,7 @@ static bool LoadTracing(Contender who, const char* data, const char* dataBytes)
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA_BYTES, dataBytes, RAVO_PROFILE_FILE);
     libraries[who] = LoadExports(BuildPath(path), &exports[who]);
     if (libraries[who])
-        exports[who].nettype();
+        exports[who]._nettype();
     WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
     return libraries[who] != NULL;
 }
@@ -67,7 +67,7 @@ bool LoadModule(const char* dataBytes)
     HMODULE dropIn = libraries[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
     // Two libraries named ravowsok.dll, from two folders: both must be in.
     if (module && dropIn &&
-        (dropIn == module || exports[VIA_TRACE].nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
+        (dropIn == module || exports[VIA_TRACE]._nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
         printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
         return false;
     }
@@ -109,7 +109,7 @@ bool OpenLink(Link* link, Contender who, const char* service, u_short port)
         // The copy reads its settings on its first _netopen: block mode 3.
         if (who == IDLE_ROUTINE)
             UseIdleRoutineProfile();
-        LONG s = ExportsOf(link)->netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
+        LONG s = ExportsOf(link)->_netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
         if (who == IDLE_ROUTINE)
             RestoreProfile();
         if (s == -1) {
@@ -142,7 +142,7 @@ void CloseLink(Link* link)
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
     if (CallsModule(link->who))
-        ExportsOf(link)->netclose((LONG)link->s, 0);
+        ExportsOf(link)->_netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
     link->s = INVALID_SOCKET;
@@ -153,7 +153,7 @@ int SendSome(Link* link, const char* data, int length, int* error)
     *error = 0;
     if (CallsModule(link->who)) {
         LONG code = 0;
-        LONG sent = ExportsOf(link)->netsend((LONG)link->s, data, length, &code, link->host);
+        LONG sent = ExportsOf(link)->_netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
@@ -186,7 +186,7 @@ int ReadSome(Link* link, char* buffer, int size, int* error)
     *error = 0;
     if (CallsModule(link->who)) {
         LONG code = 0;
-        LONG got = ExportsOf(link)->netread((LONG)link->s, buffer, size, &code, link->host);
+        LONG got = ExportsOf(link)->_netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }

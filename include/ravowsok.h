@@ -178,7 +178,8 @@ RAVOWSOK_API long __stdcall _netread(long s, char* buffer, long size, long* erro
  * when the socket cannot be closed (WinSock stays started); -1 when the
  * release failed. */
 RAVOWSOK_API long __stdcall _netclose(long s, long reserved);
-/* The kind number of this transport, 2. */
+/* The kind number of this transport, NET_TYPE_TCPIP. */
+#define NET_TYPE_TCPIP 2
 RAVOWSOK_API long __stdcall _nettype(void);
 /* The host's last call; frees the administrator's idle routine library.
  * Returns 1. */

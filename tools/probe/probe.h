@@ -7,6 +7,7 @@
 
 #include "exit_status.h"
 #include "exports.h"
+#include "percentiles.h"
 #include "ravowsok.h"
 #include "stages.h"
 
@@ -97,13 +98,9 @@ void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
 void DisarmWatch(ProbeWatch* w);
 
 // Prints "min / median / 95th percentile / max" of n times (sorts them),
-// each by nearest rank: the value at rank ceil(p / 100 * n) of the sorted
-// times, so the median is the one at rank ceil(n / 2), never a mean.
+// each by nearest rank (percentiles.h), so the median is the one at rank
+// ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
-// Sorts n times ascending; the value at rank ceil(percent / 100 * n) of
-// them (at least rank 1).
-void SortTimes(double* ms, int n);
-double NearestRank(const double* sorted, int n, int percent);
 
 // A number of ravowsok.h or of this header as text, for fixed texts.
 #define TEXT_OF(x) #x

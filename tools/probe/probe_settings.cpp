@@ -4,7 +4,7 @@
 // loaded and its message box is never shown.
 #include "probe.h"
 #include "idle_routine.h"
-#include "wait/user_routine.h"
+#include "user_routine.h"
 #include <stdio.h>
 #include <string.h>
 

@@ -1,6 +1,6 @@
 // ravoprobe version: which probe this is and which module it loads: path,
 // size, SHA-256 (to compare with the release's checksum list), the link time
-// stamp, and whether the exports stand at their ordinals. For the tracing
+// stamp, and whether each export stands at its ordinal. For the tracing
 // drop-in, the same for the real module beside it, which it passes calls on to.
 #include "probe.h"
 #include "probe_version.h"
@@ -93,7 +93,10 @@ static int PrintModule(HMODULE dll, const char* path)
     RavoExports x;
     char problem[1024];
     int faults = ResolveRavoExports(dll, &x, problem, sizeof problem);
-    printf("exports:     %s\n", faults ? "NOT all at their ordinals:" : "all nine at their ordinals");
+    if (faults)
+        printf("exports:     NOT all at their ordinals:\n");
+    else
+        printf("exports:     all %d at their ordinals\n", (int)RAVO_EXPORT_COUNT);
     if (faults)
         printf("%s", problem);
     return faults;

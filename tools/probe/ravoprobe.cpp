@@ -118,7 +118,7 @@ static const Command COMMANDS[] = {
     {"version", CommandVersion, OPT_DLL, 0, 0, "ravoprobe version [--dll PATH] (also ravoprobe --version)",
      "Shows the probe's version and source revision, and for the module it loads:\n"
      "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
-     "link time stamp, and whether the nine exports stand at their ordinals. The\n"
+     "link time stamp, and whether each export stands at its ordinal. The\n"
      "module's start-up routine is not run. For the tracing drop-in the same for\n"
      "the real module beside it, " RAVO_TRACE_REAL_MODULE ". Exit status " STATUS(OK) "; " STATUS(FAILED)
      " when an\n"
@@ -143,9 +143,9 @@ static const Command COMMANDS[] = {
      "(hover over a bar for its trace line), a histogram of read durations and\n"
      "the same tables. Lines the report cannot read (a line cut short, the older\n"
      "trace format, Stable=1 placeholders, anything else) are named on stderr.\n"
-     "Exit status 0; 1 when the trace cannot be read, holds nothing to report, or\n"
+     "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the trace cannot be read, holds nothing to report, or\n"
      "lines were left out (the report covers the rest), or the page cannot be\n"
-     "written; 2 bad usage.\n"},
+     "written; " STATUS(USAGE) " bad usage.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 

@@ -1,11 +1,11 @@
-// ravoprobe report --html: the report as one page that needs nothing else.
+// The report as one page that needs nothing else (ravoprobe report --html).
 // Styles and the one small script are inline, the pictures inline SVG, and
 // the page's own policy forbids it to load anything, so it opens offline.
-#include "probe_report.h"
+#include "report.h"
 #include <errno.h>
 #include <string.h>
 
-// One colour per kind of call, by kind (the module's export order).
+// One colour per kind of call, a palette in RAVO_EXPORT_LIST's order.
 static const char* const KIND_COLOURS[RAVO_EXPORT_COUNT] = {"#8c564b", "#e377c2", "#7f7f7f", "#9467bd", "#2ca02c",
                                                             "#1f77b4", "#ff7f0e", "#17becf", "#bcbd22"};
 
@@ -55,29 +55,29 @@ static void WriteTable(FILE* page, const ReportItem& t)
 }
 
 // The kinds the trace has, each a key that hides or shows its bars.
-static void WriteLegend(FILE* page)
+static void WriteLegend(FILE* page, const Trace* t)
 {
     bool seen[RAVO_EXPORT_COUNT] = {};
-    for (const TracedCall& c : trace.calls)
-        seen[c.kind] = true;
+    for (const TracedCall& c : t->calls)
+        seen[c.read.kind] = true;
     fputs("<p>Calls by kind (click to hide or show): ", page);
     for (int k = 0; k < RAVO_EXPORT_COUNT; k++)
         if (seen[k])
-            fprintf(page, "<span class=\"key k%d\" data-kind=\"%d\">%s</span>", k, k, callNames[k]);
+            fprintf(page, "<span class=\"key k%d\" data-kind=\"%d\">%s</span>", k, k, RAVO_EXPORT_LIST[k].name);
     fputs(". Red outline: an error code; dashed, with \"never ended\": a call that never ended. Hover over a bar "
           "for its trace line; bars narrower than a pixel are drawn together as one.</p>\n", page);
 }
 
-static void WriteItems(FILE* page)
+static void WriteItems(FILE* page, const Trace* t, const Report* r)
 {
-    for (const ReportItem& item : reportItems) {
+    for (const ReportItem& item : *r) {
         switch (item.kind) {
         case ITEM_HEADING:
             fprintf(page, "<h%d>", item.level);
             WriteEscaped(page, item.text.c_str());
             fprintf(page, "</h%d>\n", item.level);
             if (item.level == 1)
-                WriteLegend(page);
+                WriteLegend(page, t);
             break;
         case ITEM_TEXT:
         case ITEM_NOTE:
@@ -89,20 +89,20 @@ static void WriteItems(FILE* page)
             WriteTable(page, item);
             break;
         case ITEM_TIMELINE:
-            WriteTimeline(page, item.process);
+            WriteTimeline(page, t, item.process);
             break;
         case ITEM_HISTOGRAM:
-            WriteHistogram(page, item.process);
+            WriteHistogram(page, t, item.process);
             break;
         }
     }
 }
 
-bool WriteReportPage(const char* path)
+bool WriteReportPage(const char* path, const Trace* t, const Report* r)
 {
     FILE* page = fopen(path, "wb");
     if (!page) {
-        fprintf(stderr, "ravoprobe report: cannot write the page %s: %s\n", path, strerror(errno));
+        fprintf(stderr, REPORT_SAYS "cannot write the page %s: %s\n", path, strerror(errno));
         return false;
     }
     setvbuf(page, NULL, _IOFBF, 1 << 16);
@@ -110,17 +110,17 @@ bool WriteReportPage(const char* path)
           "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
           "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n<title>ravoprobe report: ",
           page);
-    WriteEscaped(page, trace.path);
+    WriteEscaped(page, t->path);
     fprintf(page, "</title>\n<style>%s", PAGE_STYLE);
     for (int k = 0; k < RAVO_EXPORT_COUNT; k++)
         fprintf(page, ".k%d{fill:%s;background:%s}body.hide%d rect.k%d{display:none}", k, KIND_COLOURS[k],
                 KIND_COLOURS[k], k, k);
     fputs("</style></head><body>\n", page);
-    WriteItems(page);
+    WriteItems(page, t, r);
     fprintf(page, "<script>%s</script>\n</body></html>\n", PAGE_SCRIPT);
     bool written = !ferror(page);
     if (fclose(page) != 0 || !written) {
-        fprintf(stderr, "ravoprobe report: writing the page %s failed\n", path);
+        fprintf(stderr, REPORT_SAYS "writing the page %s failed\n", path);
         return false;
     }
     return true;

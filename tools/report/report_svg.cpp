@@ -1,8 +1,8 @@
-// ravoprobe report --html: a process's timeline and its read durations as
+// The page's pictures: a process's timeline and its read durations as
 // inline SVG. Calls whose bars would be narrower than a pixel share one bar
 // per pixel column and kind, so a trace of 333,000 lines still draws at most
 // a few thousand shapes per connection.
-#include "probe_report.h"
+#include "report.h"
 #include <algorithm>
 #include <math.h>
 #include <string.h>
@@ -29,16 +29,22 @@ struct Column {
     double lastEndMs;
 };
 
+// The line a call's bar shows: its end line, or its start line.
+static const char* LineOf(const TracedCall& c)
+{
+    return c.endLine ? c.endLine : c.startLine;
+}
+
 static void WriteBar(FILE* page, const TracedCall& c, double x, double width, int y)
 {
     if (c.neverEnded)
         width = std::max(width, 4.0);
-    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>", c.kind,
-            c.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP, std::max(width, 1.0),
-            BAR_HEIGHT);
-    WriteEscaped(page, c.line);
+    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>",
+            c.read.kind, c.read.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP,
+            std::max(width, 1.0), BAR_HEIGHT);
+    WriteEscaped(page, LineOf(c));
     fprintf(page, "%s</title></rect>\n", c.neverEnded ? "\n(never ended)" : "");
-    if (c.code)
+    if (c.read.code)
         fprintf(page, "<path class=\"mark\" d=\"M%.1f %dl-3 -5h6z\"/>\n", LABEL_WIDTH + x, y + BAR_TOP);
     if (c.neverEnded)
         fprintf(page, "<text class=\"hangmark\" x=\"%.1f\" y=\"%d\">never ended</text>\n",
@@ -47,7 +53,7 @@ static void WriteBar(FILE* page, const TracedCall& c, double x, double width, in
 
 // The calls of one pixel column: a lone call as its own bar; several as one
 // bar per kind, stacked, each as high as its share of the column's busy time.
-static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
+static void WriteColumn(FILE* page, const Trace* t, const Column* kinds, int at, int y)
 {
     int count = 0;
     double busyMs = 0;
@@ -58,7 +64,7 @@ static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
     if (count == 1)
         for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++)
             if (kinds[kind].count)
-                WriteBar(page, trace.calls[kinds[kind].first], at, 1, y);
+                WriteBar(page, t->calls[kinds[kind].first], at, 1, y);
     if (count < 2)
         return;
     double bottom = y + BAR_TOP + BAR_HEIGHT;
@@ -69,19 +75,20 @@ static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
         double share = busyMs > 0 ? col.busyMs / busyMs : (double)col.count / count;
         double height = std::max(1.0, BAR_HEIGHT * share);
         bottom -= height;
-        const TracedCall& first = trace.calls[col.first];
+        const TracedCall& first = t->calls[col.first];
         fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
                 col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
         fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
-                col.count, col.count == 1 ? "" : "s", callNames[kind], ClockText(first.startMs, false).c_str(),
+                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name,
+                ClockText(first.startMs, false).c_str(),
                 ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
-        WriteEscaped(page, first.line);
+        WriteEscaped(page, LineOf(first));
         fputs("</title></rect>\n", page);
     }
 }
 
-static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const std::string& label, double t0,
-                      double scale)
+static void WriteLane(FILE* page, const Trace* t, const std::vector<int>& calls, int lane, const std::string& label,
+                      double t0, double scale)
 {
     int y = AXIS_HEIGHT + lane * LANE_HEIGHT;
     fprintf(page, "<text x=\"4\" y=\"%d\">", y + BAR_TOP + 10);
@@ -93,7 +100,7 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
     Column kinds[RAVO_EXPORT_COUNT] = {};
     int at = -1;
     for (int i : calls) {
-        const TracedCall& c = trace.calls[i];
+        const TracedCall& c = t->calls[i];
         double x0 = (c.startMs - t0) * scale, x1 = (c.endMs - t0) * scale;
         if (x1 - x0 >= 1 || c.neverEnded) {
             WriteBar(page, c, x0, x1 - x0, y);
@@ -101,32 +108,32 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
         }
         int column = std::min(std::max((int)x0, 0), PLOT_WIDTH - 1);
         if (column != at) {
-            WriteColumn(page, kinds, at, y);
+            WriteColumn(page, t, kinds, at, y);
             memset(kinds, 0, sizeof kinds);
             at = column;
         }
-        Column* col = &kinds[c.kind];
+        Column* col = &kinds[c.read.kind];
         if (col->count++ == 0)
             col->first = i;
-        col->errors += c.code != 0;
+        col->errors += c.read.code != 0;
         col->longestMs = std::max(col->longestMs, c.durationMs);
         col->busyMs += c.durationMs;
         col->lastEndMs = c.endMs;
     }
-    WriteColumn(page, kinds, at, y);
+    WriteColumn(page, t, kinds, at, y);
 }
 
-void WriteTimeline(FILE* page, int process)
+void WriteTimeline(FILE* page, const Trace* t, int process)
 {
-    const TracedProcess& p = trace.processes[process];
+    const TracedProcess& p = t->processes[process];
     if (p.calls.empty())
         return;
     double t0 = p.firstMs, t1 = p.lastMs;
     std::vector<int> outside;
     for (int i : p.calls) {
-        t0 = std::min(t0, trace.calls[i].startMs);
-        t1 = std::max(t1, trace.calls[i].endMs);
-        if (trace.calls[i].connection < 0)
+        t0 = std::min(t0, t->calls[i].startMs);
+        t1 = std::max(t1, t->calls[i].endMs);
+        if (t->calls[i].connection < 0)
             outside.push_back(i);
     }
     double span = std::max(t1 - t0, 0.001), scale = PLOT_WIDTH / span;
@@ -138,10 +145,10 @@ void WriteTimeline(FILE* page, int process)
     std::vector<double> laneEnds;
     std::vector<int> laneFirst, laneCounts;
     for (size_t k = 0; k < p.connections.size(); k++) {
-        const TracedConnection& c = trace.connections[p.connections[k]];
-        double from = trace.calls[c.calls.front()].startMs, until = from;
+        const TracedConnection& c = t->connections[p.connections[k]];
+        double from = t->calls[c.calls.front()].startMs, until = from;
         for (int i : c.calls)
-            until = std::max(until, trace.calls[i].endMs);
+            until = std::max(until, t->calls[i].endMs);
         size_t lane = 0;
         while (packed && lane < laneEnds.size() && laneEnds[lane] > from)
             lane++;
@@ -167,25 +174,25 @@ void WriteTimeline(FILE* page, int process)
                 ClockText(t0 + span * tick / 4, tick == 0).c_str());
     }
     for (size_t lane = 0; lane < laneCalls.size(); lane++) {
-        const TracedConnection& first = trace.connections[p.connections[laneFirst[lane]]];
+        const TracedConnection& first = t->connections[p.connections[laneFirst[lane]]];
         std::string label = Format("connection %d", first.number);
         if (laneCounts[lane] > 1)
             label = Format("%d connections from %d", laneCounts[lane], first.number);
         else if (first.socket >= 0)
             label += Format(", socket %ld", first.socket);
-        WriteLane(page, laneCalls[lane], (int)lane, label, t0, scale);
+        WriteLane(page, t, laneCalls[lane], (int)lane, label, t0, scale);
     }
     if (!outside.empty())
-        WriteLane(page, outside, (int)laneCalls.size(), "outside connections", t0, scale);
+        WriteLane(page, t, outside, (int)laneCalls.size(), "outside connections", t0, scale);
     fputs("</svg>\n", page);
 }
 
-void WriteHistogram(FILE* page, int process)
+void WriteHistogram(FILE* page, const Trace* t, int process)
 {
     std::vector<double> reads;
-    for (int i : trace.processes[process].calls)
-        if (trace.calls[i].kind == kindRead && !trace.calls[i].neverEnded)
-            reads.push_back(std::max(trace.calls[i].durationMs, 0.001));
+    for (int i : t->processes[process].calls)
+        if (t->calls[i].read.kind == RAVO_INDEX(_netread) && !t->calls[i].neverEnded)
+            reads.push_back(std::max(t->calls[i].durationMs, 0.001));
     if (reads.empty())
         return;
     // Bins of equal width on a log scale, from the decade below the
