@@ -71,9 +71,10 @@ static void Call(Maker* m, int kind, const char* args, LONG result, double ms)
     AppendCallEnd(&m->line, true, name, args);
     AppendText(&m->line, "%ld", result);
     if (kind == RAVO_INDEX(_netopen)) {
-        static const BYTE peer[4] = {10, 1, 2, 3};
-        AppendText(&m->line, TRACE_NEXT TRACE_CONNECTED);
-        AppendAddress(&m->line, peer, 47107, false);
+        static const BYTE peer[4] = {10, 1, 2, 3}, host[4] = {10, 1, 2, 4};
+        static unsigned hostPort = 49152;
+        AppendConnected(&m->line, peer, 47107, host, hostPort, false);
+        hostPort = hostPort == 65535 ? 49152 : hostPort + 1;
         m->summary = TraceSummary();
         m->summary.socket = result;
         m->openedAt = m->t - ms;

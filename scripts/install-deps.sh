@@ -3,8 +3,9 @@
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
 # clang, lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
-# package tests, and Chromium (test_report opens the probe's report page in
-# it, headless). Does nothing, and makes no apt call, when everything is
+# package tests, Chromium (test_report opens the probe's report page in
+# it, headless) and tshark (test_pcap reads the probe's capture with it).
+# Does nothing, and makes no apt call, when everything is
 # already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
@@ -137,6 +138,8 @@ command -v llvm-dlltool >/dev/null || need+=(llvm)
 command -v pkg-config >/dev/null || need+=(pkgconf)
 # test_report opens ravoprobe report's page in a real browser, headless.
 command -v chromium >/dev/null || need+=(chromium)
+# test_pcap reads ravoprobe report's capture with Wireshark's tshark.
+command -v tshark >/dev/null || need+=(tshark)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

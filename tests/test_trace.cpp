@@ -80,9 +80,9 @@ TEST_CASE(drop_in_stays_within_32_kib)
 }
 
 // Every line stamped with the date, time, this process and thread; start
-// and end lines; the peer's address; the bytes by way, cut at DataBytes (a
-// value that is no count falls back to the default, which shows all five);
-// the summary.
+// and end lines; the peer's address and the host's own; the bytes by way,
+// cut at DataBytes (a value that is no count falls back to the default,
+// which shows all five); the summary.
 TEST_CASE(trace_has_stamped_start_and_end_lines_the_address_the_bytes_and_a_summary)
 {
     struct {
@@ -100,7 +100,7 @@ TEST_CASE(trace_has_stamped_start_and_end_lines_the_address_the_bytes_and_a_summ
         ReadWholeFile(path.c_str(), &text);
         const std::string pieces[] = {
             "> _netopen(\"127.0.0.1\", \"ravotest3\", mode 0)\r\n",
-            "< _netopen(\"127.0.0.1\", \"ravotest3\", mode 0) = " + n + ", connected to 127.0.0.1:" + port + ", ",
+            "< _netopen(\"127.0.0.1\", \"ravotest3\", mode 0) = " + n + ", connected to 127.0.0.1:" + port + " from 127.0.0.1:",
             "> _netsend(" + n + ", 5 bytes)\r\n", "< _netsend(" + n + ", 5 bytes) = 5, ", c.sendRows,
             "> _netread(" + n + ", up to 2 bytes)\r\n", "< _netread(" + n + ", up to 2 bytes) = 2, ",
             " left to the module), end: carry on, urgent byte sent\r\n    in  0000  70 6f ",

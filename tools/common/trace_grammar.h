@@ -40,13 +40,15 @@
 #define TRACE_NEXT ", "
 // The parts after the result, each when it applies, in this order: the
 // code ("code N NAME", "code N (the callback's end value)"), where _netopen
-// went ("connected to A.B.C.D:P", "bound to ...", or failing "to ...", "to
-// port P"), the duration ("M.MMM ms"), the wait ("wait: N turns (first F,
+// went ("connected to A.B.C.D:P from A.B.C.D:P", the peer and then the
+// host's own end, which traces of earlier releases leave out; "bound to
+// ...", or failing "to ...", "to port P"), the duration ("M.MMM ms"), the wait ("wait: N turns (first F,
 // again A, L left to the module)", "end: carry on", "end: fail with code
 // N", "callback replaced by the host", "urgent byte sent").
 #define TRACE_CODE "code "
 #define TRACE_CALLBACK_END "(the callback's end value)"
 #define TRACE_CONNECTED "connected to "
+#define TRACE_FROM " from "
 #define TRACE_BOUND "bound to "
 #define TRACE_TO "to "
 #define TRACE_TO_PORT "to port "
@@ -122,6 +124,10 @@ void AppendClock(TraceLine* line, const SYSTEMTIME* t, bool stable);
 void AppendNumber(TraceLine* line, LONG n, const char* placeholder, bool stable);
 // "A.B.C.D" (and ":P" when port is not 0).
 void AppendAddress(TraceLine* line, const BYTE address[4], unsigned port, bool stable);
+// ", connected to A.B.C.D:P from A.B.C.D:P": the peer, then the host's own
+// end (local NULL: not known, and left out).
+void AppendConnected(TraceLine* line, const BYTE peer[4], unsigned peerPort, const BYTE* local, unsigned localPort,
+                     bool stable);
 // "code N NAME": from is the export that reported it (stages.h); the name
 // is the reading ravoprobe explain lists first, with the stage's offset.
 void AppendCode(TraceLine* line, LONG code, CodeSource from);
@@ -177,6 +183,9 @@ struct TraceCallRead {
     int codeNameLength;
     const char* peer;          // "connected to A.B.C.D:P" and the like, or NULL
     int peerLength;
+    bool connected;            // "connected to": peerAddress and peerPort hold where
+    BYTE peerAddress[4], localAddress[4];
+    unsigned peerPort, localPort;  // localPort 0: the host's own end is not written (earlier releases)
     double durationMs;
     const char* duration;      // "10.000 ms", as written
     const char* wait;          // "wait: ..." and what follows, or NULL

@@ -142,6 +142,18 @@ static const char* NextPart(const char* s)
     return NULL;
 }
 
+// "A.B.C.D:P", the port from 1 to 65535; moves past it.
+static bool ReadAddress(const char** text, BYTE address[4], unsigned* port)
+{
+    long n;
+    for (int i = 0; i < 4; i++) {
+        if ((i && !Skip(text, ".")) || !Number(text, &n) || n > 255)
+            return false;
+        address[i] = (BYTE)n;
+    }
+    return Skip(text, ":") && Number(text, &n) && n >= 1 && n <= 65535 && (*port = (unsigned)n) != 0;
+}
+
 // One part after the result, from part to end.
 static bool ReadPart(const char* part, const char* end, TraceCallRead* c)
 {
@@ -153,7 +165,12 @@ static bool ReadPart(const char* part, const char* end, TraceCallRead* c)
         c->codeNameLength = (int)(end - c->codeName);
         return true;
     }
-    if (Skip(&at, TRACE_CONNECTED) || Skip(&at, TRACE_BOUND) || Skip(&at, TRACE_TO)) {
+    bool connected = Skip(&at, TRACE_CONNECTED);
+    if (connected && (!ReadAddress(&at, c->peerAddress, &c->peerPort) ||
+                      (Skip(&at, TRACE_FROM) && !ReadAddress(&at, c->localAddress, &c->localPort)) || at != end))
+        return false;
+    if (connected || Skip(&at, TRACE_BOUND) || Skip(&at, TRACE_TO)) {
+        c->connected |= connected;
         c->peer = part;
         c->peerLength = (int)(end - part);
         return true;

@@ -72,6 +72,17 @@ void AppendAddress(TraceLine* line, const BYTE address[4], unsigned port, bool s
     }
 }
 
+void AppendConnected(TraceLine* line, const BYTE peer[4], unsigned peerPort, const BYTE* local, unsigned localPort,
+                     bool stable)
+{
+    AppendText(line, TRACE_NEXT TRACE_CONNECTED);
+    AppendAddress(line, peer, peerPort, stable);
+    if (!local)
+        return;
+    AppendText(line, TRACE_FROM);
+    AppendAddress(line, local, localPort, stable);
+}
+
 void AppendCode(TraceLine* line, LONG code, CodeSource from)
 {
     AppendText(line, TRACE_CODE "%ld", code);

@@ -27,6 +27,7 @@ struct ProbeOptions {
     bool once;              // echo-server --once
     DWORD delayMs;          // echo-server --delay MS
     const char* htmlPath;   // report --html FILE, or NULL
+    const char* pcapPath;   // report --pcap FILE, or NULL
     int argc;               // the operands left (HOST, SERVICE, TEXT...)
     char** argv;
 };

@@ -17,6 +17,7 @@ enum {
     OPT_DELAY = 1 << 6,
     OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
     OPT_HTML = 1 << 8,
+    OPT_PCAP = 1 << 9,
 };
 
 // The largest values accepted: beyond them a number is refused, not capped
@@ -132,7 +133,7 @@ static const Command COMMANDS[] = {
      "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the file cannot be read; " STATUS(USAGE)
      " bad usage; " STATUS(NO_NAME) " when NAME has\n"
      "no tcp entry (as open and send do for an unknown service).\n"},
-    {"report", CommandReport, OPT_HTML, 1, 1, "ravoprobe report TRACE [--html FILE]",
+    {"report", CommandReport, OPT_HTML | OPT_PCAP, 1, 1, "ravoprobe report TRACE [--html FILE | --pcap FILE]",
      "Sums up a trace of the drop-in ravotrace.dll per process and per connection:\n"
      "how long each connection was open; per kind of call its count, bytes and\n"
      "total, median, 95th-percentile and longest duration (nearest rank); the ten\n"
@@ -145,7 +146,15 @@ static const Command COMMANDS[] = {
      "trace format, Stable=1 placeholders, anything else) are named on stderr.\n"
      "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the trace cannot be read, holds nothing to report, or\n"
      "lines were left out (the report covers the rest), or the page cannot be\n"
-     "written; " STATUS(USAGE) " bad usage.\n"},
+     "written; " STATUS(USAGE) " bad usage.\n"
+     "--pcap FILE instead rebuilds the trace's connections as TCP streams in a\n"
+     "pcapng capture for Wireshark or tshark (a trace with Data=1 rows; the rows\n"
+     "cut at DataBytes give packets cut as by a snap length) and says what it\n"
+     "wrote and what it left out (failed opens, calls that never ended, processes\n"
+     "without rows). FILE is replaced only once the whole capture is written.\n"
+     "Exit status " STATUS(FAILED) " also when the trace has no rows of bytes or FILE cannot be\n"
+     "written (no file is left); lines left out are named as above. --html and\n"
+     "--pcap are one report each: " STATUS(USAGE) " when both are given.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -261,6 +270,9 @@ static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o
             i++;
         } else if (strcmp(a, "--html") == 0 && (c->options & OPT_HTML) && next) {
             o->htmlPath = next;
+            i++;
+        } else if (strcmp(a, "--pcap") == 0 && (c->options & OPT_PCAP) && next) {
+            o->pcapPath = next;
             i++;
         } else if (strcmp(a, "--quiet") == 0 && (c->options & OPT_COUNT)) {
             o->quiet = true;

@@ -109,6 +109,9 @@ void WriteHistogram(FILE* page, const Trace* t, int process);
 // Text made safe inside HTML.
 void WriteEscaped(FILE* page, const char* text);
 
+// The trace file's text, NUL-terminated (free it), or NULL when it cannot be
+// read, is empty or is not text; each said on stderr.
+char* ReadTraceText(const char* path, size_t* size);
 // Reads the trace file and prints its report, and writes the page when
 // htmlPath is not NULL. False when the trace cannot be read, holds nothing
 // to report, has lines left out (the report covers the rest) or the page

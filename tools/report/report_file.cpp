@@ -59,22 +59,31 @@ static bool ReportText(const char* path, char* text, size_t size, const char* ht
     return !t.cutLine && !t.older.count && !t.stable.count && !t.unknown.count;
 }
 
-bool ReportTraceFile(const char* path, const char* htmlPath)
+char* ReadTraceText(const char* path, size_t* size)
 {
-    size_t size = 0;
-    char* text = ReadWholeTrace(path, &size);
+    char* text = ReadWholeTrace(path, size);
     if (!text)
-        return false;
-    bool reported = false;
-    if (size == 0)
+        return NULL;
+    if (*size == 0)
         fprintf(stderr, REPORT_SAYS "the trace %s is empty: nothing was traced (is [Trace] File set, and did the "
                                     "host call the module?)\n", path);
-    else if (LooksBinary(text, size))
+    else if (LooksBinary(text, *size))
         fprintf(stderr, REPORT_SAYS "%s is not a trace: it holds binary data (NUL bytes)%s\n", path,
                 (unsigned char)text[0] == 0xff && (unsigned char)text[1] == 0xfe
                     ? "; it looks saved as UTF-16: save it as ANSI text again" : "");
     else
-        reported = ReportText(path, text, size, htmlPath);
+        return text;
+    free(text);
+    return NULL;
+}
+
+bool ReportTraceFile(const char* path, const char* htmlPath)
+{
+    size_t size = 0;
+    char* text = ReadTraceText(path, &size);
+    if (!text)
+        return false;
+    bool reported = ReportText(path, text, size, htmlPath);
     free(text);
     return reported;
 }

@@ -63,7 +63,8 @@ void AppendNowStamp(TraceLine* line, bool stable, SYSTEMTIME* now = NULL);
 void WriteLine(TraceLine* line, bool stable, bool out = false, const void* bytes = NULL, LONG count = 0);
 
 // --- trace_peer.cpp: where _netopen went, from WinSock at run time -----------
-// ", connected to A.B.C.D:P" (or "bound to") for an open socket; for a
+// ", connected to A.B.C.D:P from A.B.C.D:P" (the peer, then the host's own
+// end; in bind mode "bound to A.B.C.D:P") for an open socket; for a
 // failed open ", to A.B.C.D:P" or ", to port P", as far as is known without
 // a look-up of the host name.
 void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode, bool stable);

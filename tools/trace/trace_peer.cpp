@@ -48,11 +48,23 @@ void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char*
     struct sockaddr_in address;
     int length = sizeof address;
     if (socket != -1) {
-        SocketNameFn name = mode == NET_OPEN_BIND ? ws->getsockname : ws->getpeername;
+        bool bound = mode == NET_OPEN_BIND;
+        SocketNameFn name = bound ? ws->getsockname : ws->getpeername;
         if (name((SOCKET)socket, (struct sockaddr*)&address, &length) != 0 || address.sin_family != AF_INET)
             return;
-        AppendText(line, TRACE_NEXT "%s", mode == NET_OPEN_BIND ? TRACE_BOUND : TRACE_CONNECTED);
-        AppendAddress(line, (const BYTE*)&address.sin_addr, PortOf(address.sin_port), stable);
+        if (bound) {
+            AppendText(line, TRACE_NEXT TRACE_BOUND);
+            AppendAddress(line, (const BYTE*)&address.sin_addr, PortOf(address.sin_port), stable);
+            return;
+        }
+        // The host's own end too, so that a stream rebuilt from the trace
+        // carries the host's real port.
+        struct sockaddr_in local;
+        int localLength = sizeof local;
+        bool known = ws->getsockname((SOCKET)socket, (struct sockaddr*)&local, &localLength) == 0 &&
+                     local.sin_family == AF_INET && local.sin_port != 0;
+        AppendConnected(line, (const BYTE*)&address.sin_addr, PortOf(address.sin_port),
+                        known ? (const BYTE*)&local.sin_addr : NULL, known ? PortOf(local.sin_port) : 0, stable);
         return;
     }
     // A failed open: the port of the service, and the address when the host
