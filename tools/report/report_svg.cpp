@@ -205,11 +205,20 @@ void WriteHistogram(FILE* page, const Trace* t, int process)
         int bin = std::min((int)((log10(ms) - low) * BINS_PER_DECADE), bins - 1);
         most = std::max(most, ++counts[bin]);
     }
-    fprintf(page, "<h3>How long the reads took (%d read%s)</h3>\n<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
+    // The counts on a log scale too, from 0.1 up: a bin of one read stands a
+    // decade high beside a bin of hundreds.
+    double decades = 1 + log10((double)most);
+    auto heightOf = [decades](int count) { return (int)ceil(HISTOGRAM_HEIGHT * (1 + log10(count)) / decades); };
+    fprintf(page, "<h3>How long the reads took (%d read%s; counts on a logarithmic scale)</h3>\n"
+                  "<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
             (int)reads.size(), reads.size() == 1 ? "" : "s", 60 + bins * width, HISTOGRAM_HEIGHT + 40);
-    fprintf(page, "<text x=\"0\" y=\"12\">%d</text><text x=\"0\" y=\"%d\">0</text>\n", most, HISTOGRAM_HEIGHT + 10);
+    for (int count = 1; count <= most; count *= 10) {
+        int y = 10 + HISTOGRAM_HEIGHT - heightOf(count);
+        fprintf(page, "<line class=\"axis\" x1=\"36\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/><text x=\"0\" y=\"%d\">%d</text>\n",
+                y, 40 + bins * width, y, y + 4, count);
+    }
     for (int bin = 0; bin < bins; bin++) {
-        int height = (int)ceil((double)counts[bin] * HISTOGRAM_HEIGHT / most);
+        int height = counts[bin] ? heightOf(counts[bin]) : 0;
         double from = pow(10.0, low + (double)bin / BINS_PER_DECADE), to = pow(10.0, low + (bin + 1.0) / BINS_PER_DECADE);
         fprintf(page, "<rect class=\"bin\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>%d reads from %g to %g "
                       "ms</title></rect>\n",
