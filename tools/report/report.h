@@ -11,6 +11,15 @@
 #include "exports.h"
 #include "trace_grammar.h"
 
+// How far a call that never ended is shown waiting: up to a line that
+// bounds it.
+enum WaitShownUntil {
+    UNTIL_TRACE_END,   // the trace's last line: it waited at least that long
+    UNTIL_STOPPED,     // its process's stop line (MaxSizeMB): at least that long
+    UNTIL_PID_REUSED,  // the first line of a later process with its pid: at most that long
+    UNTIL_OUTER_END,   // the end line of the call it was made within: at most that long
+};
+
 // One call of the trace. Its texts point into the trace's text.
 struct TracedCall {
     TraceCallRead read;       // its end line, as read (its start line's when it never ended)
@@ -26,6 +35,8 @@ struct TracedCall {
     long shownBytes;          // the bytes those rows show
     long notShownBytes;       // "... N more bytes not shown"
     bool neverEnded;          // a start line whose end line never came
+    WaitShownUntil until;     // when it never ended: up to which line it is shown,
+    const char* untilLine;    // and that line; its duration is the span between the stamps
 };
 
 struct TracedConnection {
@@ -44,6 +55,8 @@ struct TracedProcess {
     DWORD pid;
     const char* header;       // "HOST through MODULE" of its first line, or NULL
     double firstMs, lastMs;   // its first and last stamped line
+    const char* firstLine;    // those two lines, stamps as written
+    const char* lastLine;
     double clockBaseMs;       // wall clock minus the drop-in's own clock
     int lines;
     std::vector<DWORD> threads;
@@ -67,6 +80,7 @@ struct Trace {
     std::vector<TracedConnection> connections;
     std::vector<TracedProcess> processes;
     std::vector<const char*> rows;  // the rows of bytes of the calls, in order
+    const char* lastStamped;  // the trace's last stamped line
     bool interleaved;         // lines of several processes mixed
     int cutLine;              // the last line lacks its end (0: none)
     LeftOut older;            // the drop-in's older line format
@@ -91,9 +105,11 @@ struct ReportItem {
     ReportItemKind kind;
     int level;
     std::string text;
+    std::string anchor;       // a heading's name on the page, which links lead to
     int columns;
     unsigned numeric;         // bit per column: right-aligned
     std::vector<std::string> cells;
+    std::vector<std::string> links;  // per cell, the anchor it leads to on the page ("": none), or empty
     int process;
 };
 typedef std::vector<ReportItem> Report;
@@ -118,7 +134,34 @@ char* ReadTraceText(const char* path, size_t* size);
 // cannot be written; each said on stderr.
 bool ReportTraceFile(const char* path, const char* htmlPath);
 
-// "hh:mm:ss.mmm", or "YYYY-MM-DD hh:mm:ss.mmm" with the date.
+// What a call's lines say beyond its own result (report_calls.cpp).
+enum CallTrouble {
+    TROUBLE_NONE,
+    TROUBLE_ERROR,   // an error code other than a reset
+    TROUBLE_CLOSED,  // a read of 0: the server closed the connection (also a reset under Wine 8)
+    TROUBLE_RESET,   // code 10054 WSAECONNRESET: the server reset the connection
+    TROUBLE_HANG,    // it never ended
+};
+CallTrouble TroubleOf(const TracedCall& c);
+// The trouble as the report names it: "error", "closed by the server", ...
+const char* TroubleName(CallTrouble trouble);
+// The stamp of a trace line as written: "hh:mm:ss.mmm", with the date
+// "YYYY-MM-DD hh:mm:ss.mmm".
+std::string StampText(const char* line, bool withDate);
+// When a call started and ended, as its lines' stamps say: a call that
+// cannot block has one line, whose stamp is both; an end line without its
+// start line gives a start worked out from its duration.
+std::string StartStamp(const TracedCall& c);
+std::string EndStamp(const TracedCall& c);
+// How long a call that never ended was waiting, and by which line: "still
+// waiting at 16:58:41.204, the trace's last line: at least 2.5 s".
+std::string WaitedText(const TracedCall& c);
+// True when that span is the least it waited (its end never came), false
+// when it is the most (a later line shows it was over by then).
+bool WaitedAtLeast(const TracedCall& c);
+
+// "hh:mm:ss.mmm", or "YYYY-MM-DD hh:mm:ss.mmm" with the date: a time the
+// report works out (the timeline's ticks), not one the trace wrote.
 std::string ClockText(double wallMs, bool withDate);
 // printf into a string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

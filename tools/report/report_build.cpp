@@ -1,6 +1,6 @@
 // The report built from the trace as a list of headings, lines and tables,
 // so that the text and the page show the same figures.
-#include "report.h"
+#include "report_building.h"
 #include "percentiles.h"
 #include <algorithm>
 #include <stdarg.h>
@@ -9,12 +9,6 @@
 // A process with more connections shows this many one by one and sums up
 // the rest, so that a host connecting per query still gets a short report.
 enum { SHOWN_CONNECTIONS = 20 };
-
-// The trace being reported and the report being built.
-struct Building {
-    const Trace* t;
-    Report* r;
-};
 
 std::string Format(const char* format, ...)
 {
@@ -36,8 +30,7 @@ std::string ClockText(double wallMs, bool withDate)
     return withDate ? Format("%04u-%02u-%02u ", t.wYear, t.wMonth, t.wDay) + clock : clock;
 }
 
-// A count with thousands separated: 5,316,608.
-static std::string CountText(long long n)
+std::string CountText(long long n)
 {
     std::string digits = Format("%lld", n), out;
     for (size_t i = 0; i < digits.size(); i++) {
@@ -48,12 +41,12 @@ static std::string CountText(long long n)
     return out;
 }
 
-static std::string Text(const char* at, int length)
+std::string Text(const char* at, int length)
 {
     return std::string(at, length);
 }
 
-static ReportItem* Add(Building* b, ReportItemKind kind, int level, const std::string& text)
+ReportItem* Add(Building* b, ReportItemKind kind, int level, const std::string& text)
 {
     ReportItem item = {};
     item.kind = kind;
@@ -64,7 +57,7 @@ static ReportItem* Add(Building* b, ReportItemKind kind, int level, const std::s
     return &b->r->back();
 }
 
-static ReportItem* AddTable(Building* b, const char* const* header, int columns, unsigned numeric)
+ReportItem* AddTable(Building* b, const char* const* header, int columns, unsigned numeric)
 {
     ReportItem* t = Add(b, ITEM_TABLE, 0, "");
     t->columns = columns;
@@ -73,14 +66,63 @@ static ReportItem* AddTable(Building* b, const char* const* header, int columns,
     return t;
 }
 
-static void AddRow(ReportItem* table, const std::string* row)
+void AddRow(ReportItem* table, const std::string* row, const std::string* links)
 {
+    if (links && table->links.empty())
+        table->links.resize(table->cells.size());
+    if (!table->links.empty()) {
+        for (int col = 0; col < table->columns; col++)
+            table->links.push_back(links ? links[col] : "");
+    }
     table->cells.insert(table->cells.end(), row, row + table->columns);
 }
 
-static std::string Where(const Building* b, const TracedCall& c)
+std::string ProcessName(const TracedProcess& p)
 {
-    return c.connection < 0 ? "outside connections" : Format("connection %d", b->t->connections[c.connection].number);
+    return Format("%lu at ", p.pid) + StampText(p.firstLine, false);
+}
+
+std::string ProcessAnchor(int process)
+{
+    return Format("p%d", process + 1);
+}
+
+// The anchors of a process's parts: a connection's, the other connections
+// summed up, the calls outside connections.
+static std::string ConnectionAnchor(const TracedConnection& c)
+{
+    return ProcessAnchor(c.process) + Format("-c%d", c.number);
+}
+
+static std::string OthersAnchor(int process)
+{
+    return ProcessAnchor(process) + "-others";
+}
+
+static std::string OutsideAnchor(int process)
+{
+    return ProcessAnchor(process) + "-outside";
+}
+
+static bool ShownAlone(const Building* b, const TracedConnection& c)
+{
+    return b->shown[c.process][c.number - 1];
+}
+
+std::string Where(const Building* b, const TracedCall& c)
+{
+    if (c.connection < 0)
+        return "outside connections";
+    const TracedConnection& in = b->t->connections[c.connection];
+    return Format("connection %d", in.number) + (ShownAlone(b, in) ? "" : ", among the other connections");
+}
+
+std::string PlaceAnchor(const Building* b, const TracedCall& c)
+{
+    if (c.connection < 0)
+        return OutsideAnchor(c.process);
+    const TracedConnection& in = b->t->connections[c.connection];
+    return ShownAlone(b, in) ? ConnectionAnchor(in) : OthersAnchor(c.process);
 }
 
 static bool MovesData(int kind)
@@ -177,8 +219,8 @@ static void AddRunTable(Building* b, const std::vector<int>& calls)
                         Alike(b->t->calls[calls[first]], b->t->calls[calls[first + count]]);
              count++) {
         }
-        t->cells.push_back(ClockText(b->t->calls[calls[first]].startMs, false));
-        t->cells.push_back(RunText(b, calls, first, count));
+        const std::string row[] = {StartStamp(b->t->calls[calls[first]]), RunText(b, calls, first, count)};
+        AddRow(t, row);
     }
 }
 
@@ -194,14 +236,14 @@ static double OpenMs(const Building* b, const TracedConnection& c)
 static bool HasTrouble(const Building* b, const TracedConnection& c)
 {
     for (int i : c.calls)
-        if (b->t->calls[i].read.code || b->t->calls[i].neverEnded)
+        if (TroubleOf(b->t->calls[i]) != TROUBLE_NONE)
             return true;
     return false;
 }
 
 // Which of a process's connections (by position) it shows one by one: all,
-// or beyond SHOWN_CONNECTIONS those with an error or a call that never
-// ended first, then the longest open.
+// or beyond SHOWN_CONNECTIONS those with an error, a close by the server or
+// a call that never ended first, then the longest open.
 static std::vector<bool> ConnectionsShown(const Building* b, const TracedProcess& p)
 {
     size_t n = p.connections.size();
@@ -222,12 +264,14 @@ static std::vector<bool> ConnectionsShown(const Building* b, const TracedProcess
 }
 
 // The connections not shown one by one, summed up together.
-static void AddOtherConnections(Building* b, const TracedProcess& p, const std::vector<bool>& shown)
+// The connections of process index not shown one by one, summed up together.
+static void AddOtherConnections(Building* b, int index)
 {
+    const TracedProcess& p = b->t->processes[index];
     std::vector<int> calls;
     std::vector<double> openTimes;
     for (size_t k = 0; k < p.connections.size(); k++) {
-        if (shown[k])
+        if (b->shown[index][k])
             continue;
         const TracedConnection& c = b->t->connections[p.connections[k]];
         calls.insert(calls.end(), c.calls.begin(), c.calls.end());
@@ -237,14 +281,25 @@ static void AddOtherConnections(Building* b, const TracedProcess& p, const std::
     if (!n)
         return;
     SortTimes(openTimes.data(), n);
-    Add(b, ITEM_HEADING, 3, Format("the other %s connections, together", CountText(n).c_str()));
-    Add(b, ITEM_TEXT, 0, Format("above, %d connections are shown one by one: first those with an error or a call "
-                                "that never ended, then those open longest", (int)SHOWN_CONNECTIONS));
+    Add(b, ITEM_HEADING, 3, Format("the other %s connections, together", CountText(n).c_str()))->anchor =
+        OthersAnchor(index);
+    Add(b, ITEM_TEXT, 0, Format("above, %d connections are shown one by one: first those with an error, a close by "
+                                "the server or a call that never ended, then those open longest",
+                                (int)SHOWN_CONNECTIONS));
     Add(b, ITEM_TEXT, 0,
         Format("open min / median / 95th percentile / max = %.3f / %.3f / %.3f / %.3f ms (nearest rank)",
                NearestRank(openTimes.data(), n, 0), NearestRank(openTimes.data(), n, 50),
                NearestRank(openTimes.data(), n, 95), NearestRank(openTimes.data(), n, 100)));
     AddKindTable(b, calls);
+}
+
+// The connection's _netclose that ended, or NULL.
+static const TracedCall* CloseOf(const Building* b, const TracedConnection& c)
+{
+    for (int i : c.calls)
+        if (b->t->calls[i].read.kind == RAVO_INDEX(_netclose) && !b->t->calls[i].neverEnded)
+            return &b->t->calls[i];
+    return NULL;
 }
 
 static void AddConnection(Building* b, const TracedConnection& c)
@@ -256,42 +311,56 @@ static void AddConnection(Building* b, const TracedConnection& c)
         title += Format(": socket %ld", c.socket);
     if (open && open->read.peer)
         title += ", " + Text(open->read.peer, open->read.peerLength);
-    Add(b, ITEM_HEADING, 3, title);
-    std::string opened = open ? "opened " + ClockText(open->startMs, false) + " by " +
-                                    Text(open->read.call, open->read.callLength)
-                              : "opened before the trace began; first seen " + ClockText(first.startMs, false);
+    Add(b, ITEM_HEADING, 3, title)->anchor = ConnectionAnchor(c);
+    std::string opened = open ? "opened " + StartStamp(*open) + " by " + Text(open->read.call, open->read.callLength)
+                              : "opened before the trace began; first seen " + StartStamp(first);
+    const TracedCall* close = CloseOf(b, c);
     if (open && open->neverEnded)
         Add(b, ITEM_TEXT, 0, "the open never ended: " + opened);
     else if (open && c.socket < 0)
         Add(b, ITEM_TEXT, 0,
             Format("the open failed after %.3f ms: code %ld ", open->durationMs, open->read.code) +
                 Text(open->read.codeName, open->read.codeNameLength) + " (" + opened + ")");
-    else if (c.closed)
-        Add(b, ITEM_TEXT, 0,
-            Format("open %.3f ms: ", OpenMs(b, c)) + opened + ", closed " + ClockText(c.closedMs, false));
+    else if (close)
+        Add(b, ITEM_TEXT, 0, Format("open %.3f ms: ", OpenMs(b, c)) + opened + ", closed " + EndStamp(*close));
     else
         Add(b, ITEM_TEXT, 0, Format("still open at the process's last line, %.3f ms later: ", OpenMs(b, c)) + opened);
+    for (int i : c.calls) {
+        CallTrouble trouble = TroubleOf(b->t->calls[i]);
+        if (trouble == TROUBLE_CLOSED || trouble == TROUBLE_RESET) {
+            const TracedCall& end = b->t->calls[i];
+            Add(b, ITEM_TEXT, 0, Format("%s at %s (line %d): ", TroubleName(trouble), EndStamp(end).c_str(),
+                                        end.lineNumber) + end.body);
+            break;
+        }
+    }
     AddKindTable(b, c.calls);
     AddRunTable(b, c.calls);
 }
 
+// The calls that took longest, those that never ended among them by the
+// span they are shown waiting.
 static void AddSlowest(Building* b, const TracedProcess& p)
 {
     const Trace* trace = b->t;
-    std::vector<int> ended;
-    for (int i : p.calls)
-        if (!trace->calls[i].neverEnded)
-            ended.push_back(i);
-    size_t n = std::min(ended.size(), (size_t)10);
-    std::partial_sort(ended.begin(), ended.begin() + n, ended.end(),
+    std::vector<int> calls = p.calls;
+    size_t n = std::min(calls.size(), (size_t)10);
+    std::partial_sort(calls.begin(), calls.begin() + n, calls.end(),
                       [trace](int x, int y) { return trace->calls[x].durationMs > trace->calls[y].durationMs; });
     Add(b, ITEM_HEADING, 3, n == 10 ? "the ten slowest calls" : "the slowest calls");
+    if (!n) {
+        Add(b, ITEM_TEXT, 0, "none: the process made no call");
+        return;
+    }
     static const char* const header[] = {"started", "ended", "ms", "where", "call"};
     ReportItem* t = AddTable(b, header, 5, 0x4);
     for (size_t i = 0; i < n; i++) {
-        const TracedCall& c = trace->calls[ended[i]];
-        const std::string row[] = {ClockText(c.startMs, false), ClockText(c.endMs, false),
-                                   Format("%.3f", c.durationMs), Where(b, c), c.body};
+        const TracedCall& c = trace->calls[calls[i]];
+        const std::string row[] = {
+            StartStamp(c), c.neverEnded ? "no end line" : EndStamp(c),
+            c.neverEnded ? Format("%s %.0f", WaitedAtLeast(c) ? "at least" : "at most", c.durationMs)
+                         : Format("%.3f", c.durationMs),
+            Where(b, c), c.neverEnded ? Text(c.read.call, c.read.callLength) + ": " + WaitedText(c) : c.body};
         AddRow(t, row);
     }
 }
@@ -323,7 +392,7 @@ static void AddErrors(Building* b, const TracedProcess& p)
         const TracedCall& c = b->t->calls[firsts[i]];
         const TraceCallRead& r = c.read;
         const std::string row[] = {Format("%ld", r.code), r.codeNameLength ? Text(r.codeName, r.codeNameLength) : "?",
-                                   CountText(counts[i]), ClockText(c.startMs, false), Where(b, c), c.body};
+                                   CountText(counts[i]), StartStamp(c), Where(b, c), c.body};
         AddRow(t, row);
     }
 }
@@ -337,11 +406,8 @@ static void AddNeverEnded(Building* b, const TracedProcess& p)
         const TracedCall& c = b->t->calls[i];
         if (!c.neverEnded)
             continue;
-        std::string then = !p.stopped
-                               ? Format("no end line; the process's trace goes on %.3f ms after it", c.durationMs)
-                               : "no end line; tracing stopped before it could end";
-        const std::string row[] = {ClockText(c.startMs, false), Format("%d", c.lineNumber), Where(b, c),
-                                   Text(c.read.call, c.read.callLength), then};
+        const std::string row[] = {StartStamp(c), Format("%d", c.lineNumber), Where(b, c),
+                                   Text(c.read.call, c.read.callLength), "no end line; " + WaitedText(c)};
         AddRow(t, row);
     }
     if (t->cells.size() == 5) {
@@ -354,26 +420,27 @@ static void AddProcess(Building* b, int index)
 {
     const TracedProcess& p = b->t->processes[index];
     Add(b, ITEM_HEADING, 2,
-        Format("process %lu: %s", p.pid, p.header ? p.header : "its first line is not in the trace"));
+        "process " + ProcessName(p) + ": " + (p.header ? p.header : "its first line is not in the trace"))->anchor =
+        ProcessAnchor(index);
     Add(b, ITEM_TEXT, 0,
-        Format("traced %s to %s (%.3f ms): %s calls on %d thread%s, %s connection%s",
-               ClockText(p.firstMs, true).c_str(), ClockText(p.lastMs, false).c_str(), p.lastMs - p.firstMs,
-               CountText(p.calls.size()).c_str(), (int)p.threads.size(), p.threads.size() == 1 ? "" : "s",
+        Format("traced %s to %s (%.3f ms): %s call%s on %d thread%s, %s connection%s",
+               StampText(p.firstLine, true).c_str(), StampText(p.lastLine, false).c_str(), p.lastMs - p.firstMs,
+               CountText(p.calls.size()).c_str(), p.calls.size() == 1 ? "" : "s", (int)p.threads.size(),
+               p.threads.size() == 1 ? "" : "s",
                CountText(p.connections.size()).c_str(), p.connections.size() == 1 ? "" : "s"));
     if (p.stopped)
         Add(b, ITEM_TEXT, 0, Format("%s: later calls are not in the trace", p.stopped));
     Add(b, ITEM_TIMELINE, 0, "")->process = index;
-    std::vector<bool> shown = ConnectionsShown(b, p);
     for (size_t k = 0; k < p.connections.size(); k++)
-        if (shown[k])
+        if (b->shown[index][k])
             AddConnection(b, b->t->connections[p.connections[k]]);
-    AddOtherConnections(b, p, shown);
+    AddOtherConnections(b, index);
     std::vector<int> outside;
     for (int i : p.calls)
         if (b->t->calls[i].connection < 0)
             outside.push_back(i);
     if (!outside.empty()) {
-        Add(b, ITEM_HEADING, 3, "calls outside connections");
+        Add(b, ITEM_HEADING, 3, "calls outside connections")->anchor = OutsideAnchor(index);
         AddKindTable(b, outside);
         AddRunTable(b, outside);
     }
@@ -393,12 +460,17 @@ static void AddNote(Building* b, const LeftOut& out, const char* why)
 
 void BuildReport(const Trace* t, Report* r)
 {
-    Building building = {t, r}, *b = &building;
+    Building building = {t, r, {}}, *b = &building;
+    for (const TracedProcess& p : t->processes)
+        b->shown.push_back(ConnectionsShown(b, p));
     Add(b, ITEM_HEADING, 1, Format("trace %s", t->path));
+    std::string span = t->processes.empty() ? ""
+                                            : ", from " + StampText(t->processes[0].firstLine, true) + " to " +
+                                                  StampText(t->lastStamped, true);
     Add(b, ITEM_TEXT, 0,
-        Format("%s lines: %d process%s, %s calls, %s data rows", CountText(t->lines).c_str(),
+        Format("%s lines: %d process%s, %s call%s, %s data row%s", CountText(t->lines).c_str(),
                (int)t->processes.size(), t->processes.size() == 1 ? "" : "es", CountText(t->calls.size()).c_str(),
-               CountText(t->dataRows).c_str()));
+               t->calls.size() == 1 ? "" : "s", CountText(t->dataRows).c_str(), t->dataRows == 1 ? "" : "s") + span);
     if (t->interleaved)
         Add(b, ITEM_TEXT, 0, "the processes' lines are interleaved (they ran at the same time): each process is "
                              "reported on its own");
@@ -410,6 +482,8 @@ void BuildReport(const Trace* t, Report* r)
     AddNote(b, t->stable, "written with [Trace] Stable=1, whose placeholders carry no times; trace again "
                           "without Stable=1 to report");
     AddNote(b, t->unknown, "not a line of ravotrace.dll's trace");
+    if (!t->processes.empty())
+        AddOverview(b);
     for (size_t i = 0; i < t->processes.size(); i++)
         AddProcess(b, (int)i);
 }

@@ -14,7 +14,7 @@ static const char* const PAGE_STYLE =
     "h2{border-top:2px solid #999;padding-top:.4em;margin-top:2em}h3{margin:1.2em 0 .3em}"
     "table{border-collapse:collapse;font:12px ui-monospace,monospace;margin:.3em 0}"
     "th,td{border-bottom:1px solid #ddd;padding:1px 8px;text-align:left;vertical-align:top}"
-    "td.n,th.n{text-align:right}.note{color:#b00}"
+    "td.n,th.n{text-align:right}td:not(:last-child){white-space:nowrap}.note{color:#b00}"
     "svg{display:block;font:11px sans-serif;margin:.5em 0}.lane{fill:#f2f2f2}.axis{stroke:#bbb}"
     ".error{stroke:#d00;stroke-width:1.5}.hang{stroke:#d00;stroke-dasharray:3 2;fill-opacity:.5}"
     ".mark,.hangmark{fill:#d00}.bin{fill:#1f77b4}"
@@ -45,9 +45,14 @@ static void WriteTable(FILE* page, const ReportItem& t)
         fputs("<tr>", page);
         for (int col = 0; col < t.columns; col++) {
             const char* cell = row ? "td" : "th";
-            fprintf(page, "<%s%s>", cell, (t.numeric >> col) & 1 ? " class=\"n\"" : "");
+            const char* link = t.links.empty() ? "" : t.links[row + col].c_str();
+            fprintf(page, "<%s%s>%s", cell, (t.numeric >> col) & 1 ? " class=\"n\"" : "", *link ? "<a href=\"#" : "");
+            if (*link) {
+                WriteEscaped(page, link);
+                fputs("\">", page);
+            }
             WriteEscaped(page, t.cells[row + col].c_str());
-            fprintf(page, "</%s>", cell);
+            fprintf(page, "%s</%s>", *link ? "</a>" : "", cell);
         }
         fputs("</tr>\n", page);
     }
@@ -64,8 +69,9 @@ static void WriteLegend(FILE* page, const Trace* t)
     for (int k = 0; k < RAVO_EXPORT_COUNT; k++)
         if (seen[k])
             fprintf(page, "<span class=\"key k%d\" data-kind=\"%d\">%s</span>", k, k, RAVO_EXPORT_LIST[k].name);
-    fputs(". Red outline: an error code; dashed, with \"never ended\": a call that never ended. Hover over a bar "
-          "for its trace line; bars narrower than a pixel are drawn together as one.</p>\n", page);
+    fputs(". Red outline and mark: an error code, or the server closed or reset the connection; dashed, to an "
+          "arrowhead and \"never ended\": a call that never ended, as long as it is known to have waited. Hover over "
+          "a bar for its trace line; bars narrower than a pixel are drawn together as one.</p>\n", page);
 }
 
 static void WriteItems(FILE* page, const Trace* t, const Report* r)
@@ -73,7 +79,13 @@ static void WriteItems(FILE* page, const Trace* t, const Report* r)
     for (const ReportItem& item : *r) {
         switch (item.kind) {
         case ITEM_HEADING:
-            fprintf(page, "<h%d>", item.level);
+            fprintf(page, "<h%d", item.level);
+            if (!item.anchor.empty()) {
+                fputs(" id=\"", page);
+                WriteEscaped(page, item.anchor.c_str());
+                fputc('"', page);
+            }
+            fputc('>', page);
             WriteEscaped(page, item.text.c_str());
             fprintf(page, "</h%d>\n", item.level);
             if (item.level == 1)

@@ -101,8 +101,18 @@ static void AddCall(Reading* r, LiveProcess* o, TracedCall* c, int connection)
     r->rowsOf = c->neverEnded ? -1 : index;
 }
 
-// A call that started and had not ended when its process's trace did.
-static void AddNeverEnded(Reading* r, LiveProcess* o, const PendingStart* s, double untilMs)
+// The local time a stamped line gives, as written (to the millisecond).
+static double StampMs(const char* line)
+{
+    TraceLineRead l;
+    ReadTraceLine(line, &l);
+    return l.wallMs;
+}
+
+// A call that started and had not ended by untilLine: shown waiting from
+// its start line's stamp to that line's.
+static void AddNeverEnded(Reading* r, LiveProcess* o, const PendingStart* s, const char* untilLine,
+                          WaitShownUntil until)
 {
     TracedCall c = {};
     c.read = s->read;
@@ -110,9 +120,12 @@ static void AddNeverEnded(Reading* r, LiveProcess* o, const PendingStart* s, dou
     c.body = s->read.call;
     c.lineNumber = s->lineNumber;
     c.startMs = s->atMs;
-    c.endMs = untilMs;
-    c.durationMs = untilMs - s->atMs;
+    double untilMs = StampMs(untilLine);
+    c.durationMs = std::max(untilMs - StampMs(s->line), 0.0);
+    c.endMs = std::max(untilMs, c.startMs);  // that line's stamp, as the timeline's end shows it
     c.neverEnded = true;
+    c.until = until;
+    c.untilLine = untilLine;
     AddCall(r, o, &c, s->connection);
 }
 
@@ -147,7 +160,7 @@ static void ReadEndLine(Reading* r, LiveProcess* o, const TraceLineRead* l, doub
         // Calls nested in this one that it outlived never ended.
         for (int j = (int)o->pending.size() - 1; j > i; j--) {
             if (o->pending[j].tid == l->stamp.tid) {
-                AddNeverEnded(r, o, &o->pending[j], atMs);
+                AddNeverEnded(r, o, &o->pending[j], line, UNTIL_OUTER_END);
                 o->pending.erase(o->pending.begin() + j);
             }
         }
@@ -173,18 +186,22 @@ static void ReadSummary(Reading* r, LiveProcess* o, const TraceSummary* s)
     }
 }
 
-static void EndProcess(Reading* r, size_t open)
+// The process's trace is over: by a later process with its pid, whose first
+// line is reusedBy, or by the trace's end (reusedBy NULL).
+static void EndProcess(Reading* r, size_t open, const char* reusedBy)
 {
     LiveProcess* o = &r->live[open];
-    double lastMs = r->t->processes[o->process].lastMs;
+    const TracedProcess& p = r->t->processes[o->process];
+    WaitShownUntil until = p.stopped ? UNTIL_STOPPED : reusedBy ? UNTIL_PID_REUSED : UNTIL_TRACE_END;
+    const char* untilLine = p.stopped ? p.lastLine : reusedBy ? reusedBy : r->t->lastStamped;
     for (const PendingStart& s : o->pending)
-        AddNeverEnded(r, o, &s, lastMs);
+        AddNeverEnded(r, o, &s, untilLine, until);
     r->live.erase(r->live.begin() + open);
 }
 
 // The process a stamped line belongs to; a first line begins a new one (a
 // process id can come back in a later process).
-static LiveProcess* ProcessOf(Reading* r, const TraceLineRead* l)
+static LiveProcess* ProcessOf(Reading* r, const TraceLineRead* l, const char* line)
 {
     DWORD pid = l->stamp.pid;
     bool starts = l->kind == TRACE_LINE_HEADER;
@@ -196,13 +213,14 @@ static LiveProcess* ProcessOf(Reading* r, const TraceLineRead* l)
             r->lastPid = pid;
             return &r->live[i];
         }
-        EndProcess(r, i);
+        EndProcess(r, i, line);
         break;
     }
     r->lastPid = pid;
     TracedProcess p = {};
     p.pid = pid;
     p.firstMs = l->wallMs;
+    p.firstLine = line;
     p.clockBaseMs = l->wallMs - l->stamp.sinceLoadMs;
     if (starts)
         p.header = l->body + strlen(TRACE_HEADER);
@@ -255,11 +273,12 @@ static void ReadLine(Reading* r, const char* line, int number)
         break;
     }
     r->rowsOf = -1;  // rows follow only the end line of their call
-    LiveProcess* o = ProcessOf(r, &l);
+    LiveProcess* o = ProcessOf(r, &l, line);
     TracedProcess* p = &t->processes[o->process];
     double atMs = p->clockBaseMs + l.stamp.sinceLoadMs;
     p->lines++;
     p->lastMs = atMs;
+    p->lastLine = t->lastStamped = line;
     if (std::find(p->threads.begin(), p->threads.end(), l.stamp.tid) == p->threads.end())
         p->threads.push_back(l.stamp.tid);
     if (l.kind == TRACE_LINE_STOPPED)
@@ -301,7 +320,7 @@ void ReadTrace(char* text, size_t size, Trace* t)
     }
     t->lines = number;
     while (!r.live.empty())
-        EndProcess(&r, r.live.size() - 1);
+        EndProcess(&r, r.live.size() - 1, NULL);
     for (TracedProcess& p : t->processes)
         SortByStart(t, &p.calls);
     for (TracedConnection& c : t->connections)

@@ -22,11 +22,10 @@ enum {
 // The calls of one kind that fall into one pixel column of a lane.
 struct Column {
     int count;
-    int first;
-    int errors;
+    int first, last;
+    int marked;
     double longestMs;
     double busyMs;
-    double lastEndMs;
 };
 
 // The line a call's bar shows: its end line, or its start line.
@@ -35,20 +34,44 @@ static const char* LineOf(const TracedCall& c)
     return c.endLine ? c.endLine : c.startLine;
 }
 
+// The classes of a call's bar: a close or reset by the server is marked as
+// an error is.
+static const char* TroubleClasses(CallTrouble trouble)
+{
+    switch (trouble) {
+    case TROUBLE_ERROR: return " error";
+    case TROUBLE_CLOSED:
+    case TROUBLE_RESET: return " error ending";
+    case TROUBLE_HANG: return " hang";
+    default: return "";
+    }
+}
+
+static bool Marked(const TracedCall& c)
+{
+    CallTrouble trouble = TroubleOf(c);
+    return trouble != TROUBLE_NONE && trouble != TROUBLE_HANG;
+}
+
+// A call's own bar; one that never ended runs as long as it is known to
+// have waited, to an arrowhead and the words "never ended".
 static void WriteBar(FILE* page, const TracedCall& c, double x, double width, int y)
 {
     if (c.neverEnded)
         width = std::max(width, 4.0);
-    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>",
-            c.read.kind, c.read.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP,
-            std::max(width, 1.0), BAR_HEIGHT);
+    fprintf(page, "<rect class=\"call k%d%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>", c.read.kind,
+            TroubleClasses(TroubleOf(c)), LABEL_WIDTH + x, y + BAR_TOP, std::max(width, 1.0), BAR_HEIGHT);
     WriteEscaped(page, LineOf(c));
-    fprintf(page, "%s</title></rect>\n", c.neverEnded ? "\n(never ended)" : "");
-    if (c.read.code)
+    if (c.neverEnded)
+        fprintf(page, "\n(never ended: %s)", WaitedText(c).c_str());
+    fputs("</title></rect>\n", page);
+    if (Marked(c))
         fprintf(page, "<path class=\"mark\" d=\"M%.1f %dl-3 -5h6z\"/>\n", LABEL_WIDTH + x, y + BAR_TOP);
     if (c.neverEnded)
-        fprintf(page, "<text class=\"hangmark\" x=\"%.1f\" y=\"%d\">never ended</text>\n",
-                LABEL_WIDTH + x + width + 3, y + BAR_TOP + 10);
+        fprintf(page, "<path class=\"hangmark\" d=\"M%.1f %dl7 %dl-7 %dz\"/><text class=\"hangmark\" x=\"%.1f\" "
+                      "y=\"%d\">never ended</text>\n",
+                LABEL_WIDTH + x + width, y + BAR_TOP - 2, BAR_HEIGHT / 2 + 2, BAR_HEIGHT / 2 + 2,
+                LABEL_WIDTH + x + width + 9, y + BAR_TOP + 10);
 }
 
 // The calls of one pixel column: a lone call as its own bar; several as one
@@ -77,11 +100,11 @@ static void WriteColumn(FILE* page, const Trace* t, const Column* kinds, int at,
         bottom -= height;
         const TracedCall& first = t->calls[col.first];
         fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
-                col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
-        fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
-                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name,
-                ClockText(first.startMs, false).c_str(),
-                ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
+                col.marked ? " error" : "", LABEL_WIDTH + at, bottom, height);
+        fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code or a close by the "
+                      "server; the first:\n",
+                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name, StartStamp(first).c_str(),
+                EndStamp(t->calls[col.last]).c_str(), col.longestMs, col.marked);
         WriteEscaped(page, LineOf(first));
         fputs("</title></rect>\n", page);
     }
@@ -115,10 +138,10 @@ static void WriteLane(FILE* page, const Trace* t, const std::vector<int>& calls,
         Column* col = &kinds[c.read.kind];
         if (col->count++ == 0)
             col->first = i;
-        col->errors += c.read.code != 0;
+        col->last = i;
+        col->marked += Marked(c);
         col->longestMs = std::max(col->longestMs, c.durationMs);
         col->busyMs += c.durationMs;
-        col->lastEndMs = c.endMs;
     }
     WriteColumn(page, t, kinds, at, y);
 }
@@ -205,11 +228,20 @@ void WriteHistogram(FILE* page, const Trace* t, int process)
         int bin = std::min((int)((log10(ms) - low) * BINS_PER_DECADE), bins - 1);
         most = std::max(most, ++counts[bin]);
     }
-    fprintf(page, "<h3>How long the reads took (%d read%s)</h3>\n<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
+    // The counts on a log scale too, from 0.1 up: a bin of one read stands a
+    // decade high beside a bin of hundreds.
+    double decades = 1 + log10((double)most);
+    auto heightOf = [decades](int count) { return (int)ceil(HISTOGRAM_HEIGHT * (1 + log10(count)) / decades); };
+    fprintf(page, "<h3>How long the reads took (%d read%s; counts on a logarithmic scale)</h3>\n"
+                  "<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
             (int)reads.size(), reads.size() == 1 ? "" : "s", 60 + bins * width, HISTOGRAM_HEIGHT + 40);
-    fprintf(page, "<text x=\"0\" y=\"12\">%d</text><text x=\"0\" y=\"%d\">0</text>\n", most, HISTOGRAM_HEIGHT + 10);
+    for (int count = 1; count <= most; count *= 10) {
+        int y = 10 + HISTOGRAM_HEIGHT - heightOf(count);
+        fprintf(page, "<line class=\"axis\" x1=\"36\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/><text x=\"0\" y=\"%d\">%d</text>\n",
+                y, 40 + bins * width, y, y + 4, count);
+    }
     for (int bin = 0; bin < bins; bin++) {
-        int height = (int)ceil((double)counts[bin] * HISTOGRAM_HEIGHT / most);
+        int height = counts[bin] ? heightOf(counts[bin]) : 0;
         double from = pow(10.0, low + (double)bin / BINS_PER_DECADE), to = pow(10.0, low + (bin + 1.0) / BINS_PER_DECADE);
         fprintf(page, "<rect class=\"bin\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>%d reads from %g to %g "
                       "ms</title></rect>\n",
