@@ -121,7 +121,7 @@ static LONG OpenThroughModule(Link* link, const char* service, LONG* error)
         RestoreProfile();
         return -2;
     }
-    LONG s = exports[who].netopen("127.0.0.1", service, 0, 0, error, 0, link->host);
+    LONG s = exports[who]._netopen("127.0.0.1", service, 0, 0, error, 0, link->host);
     if (first)
         RestoreProfile();
     return s;
@@ -164,7 +164,7 @@ void CloseLink(Link* link)
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
     if (contenders[link->who].transport == VIA_EXPORTS)
-        exports[link->who].netclose((LONG)link->s, 0);
+        exports[link->who]._netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
     link->s = INVALID_SOCKET;
@@ -176,7 +176,7 @@ int SendSome(Link* link, const char* data, int length, int* error)
     switch (contenders[link->who].transport) {
     case VIA_EXPORTS: {
         LONG code = 0;
-        LONG sent = exports[link->who].netsend((LONG)link->s, data, length, &code, link->host);
+        LONG sent = exports[link->who]._netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
@@ -209,7 +209,7 @@ int ReadSome(Link* link, char* buffer, int size, int* error)
     switch (contenders[link->who].transport) {
     case VIA_EXPORTS: {
         LONG code = 0;
-        LONG got = exports[link->who].netread((LONG)link->s, buffer, size, &code, link->host);
+        LONG got = exports[link->who]._netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }

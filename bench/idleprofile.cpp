@@ -4,7 +4,7 @@
 #include "bench.h"
 #include "buildpath.h"
 #include "idle_routine.h"
-#include "wait/user_routine.h"
+#include "user_routine.h"
 #include <stdio.h>
 #include <string.h>
 

@@ -20,8 +20,7 @@
 #define HOST_TIMED_OUT 10060 /* WSAETIMEDOUT */
 
 /* The host's own record; the module uses five 32-bit fields of it. */
-static long conn[CONN_BLOCK_MIN_SIZE / sizeof(long)];
-#define CONN_FIELD(offset) conn[(offset) / sizeof(long)]
+static ConnBlock conn;
 
 static HWND abortBox;
 static BOOL cancelled;
@@ -35,7 +34,7 @@ static INT_PTR CALLBACK AbortProc(HWND box, UINT msg, WPARAM wParam, LPARAM lPar
     (void)lParam;
     if (msg == WM_COMMAND && LOWORD(wParam) == ABORTDLG_CANCEL && !cancelled) {
         cancelled = TRUE;
-        CONN_FIELD(CONN_INTERRUPT_REQUEST) = 1; /* send "B" on the next turn */
+        conn.interruptRequest = 1; /* send "B" on the next turn */
     }
     return FALSE;
 }
@@ -95,8 +94,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    CONN_FIELD(CONN_WAIT_CALLBACK) = (long)OnWait;
-    s = netopen(argv[1], argv[2], 0, 0, &error, 0, conn);
+    conn.waitCallback = OnWait;
+    s = netopen(argv[1], argv[2], 0, 0, &error, 0, &conn);
     if (s == -1) {
         printf("open failed: error %ld\n", error); /* see the error table */
         /* Past its WSAStartup a failed _netopen leaves the socket library
@@ -115,7 +114,7 @@ int main(int argc, char** argv)
     }
 
     while (sent < length && !timedOut) { /* a send may take part of it */
-        long n = netsend(s, request + sent, length - sent, &error, conn);
+        long n = netsend(s, request + sent, length - sent, &error, &conn);
         if (n < 0)
             break;
         sent += n;
@@ -123,7 +122,7 @@ int main(int argc, char** argv)
     if (sent == length) {
         abortBox = CreateDialogA(dll, ABORTDLG_NAME, NULL, AbortProc);
         ShowWindow(abortBox, SW_SHOW);
-        got = netread(s, reply, sizeof reply, &error, conn);
+        got = netread(s, reply, sizeof reply, &error, &conn);
         DestroyWindow(abortBox);
     }
 

@@ -28,7 +28,7 @@ void HostEntry(void);
 #define CONNECTION_REFUSED 10061L /* WSAECONNREFUSED */
 #define CLOSED_SERVICE "ravotest8" /* nothing listens on it in the tests */
 
-static unsigned char conn[256]; /* the host's record, zeroed: no callback */
+static ConnBlock conn; /* the host's record, zeroed: no callback */
 
 static void Print(const char* text)
 {
@@ -70,7 +70,7 @@ static int RunChecks(void)
     long error = 0;
     long s;
     int ok = Report("_nettype()", _nettype(), 2);
-    s = _netopen("127.0.0.1", CLOSED_SERVICE, 0, 0, &error, 0, conn);
+    s = _netopen("127.0.0.1", CLOSED_SERVICE, 0, 0, &error, 0, &conn);
     ok &= Report("_netopen to a closed port", s, -1);
     ok &= Report("its error code", error, CONNECTION_REFUSED);
     ok &= Report("WEP(0)", WEP(0), 1);

@@ -28,7 +28,8 @@
 /* --- The host's connection record -----------------------------------------
  * The record belongs to the host; the module reads and writes five 32-bit
  * fields at these byte offsets and touches no other byte. It keeps no pointer
- * to the record after a call returns. */
+ * to the record after a call returns. The type ConnBlock below lays them out;
+ * the offsets serve hosts that keep a record of their own. */
 #define CONN_INTERRUPT_REQUEST 116 /* non-zero: send the urgent byte "B" on the next idle turn; cleared once sent */
 #define CONN_WAIT_CALLBACK 120     /* the host's RavoWaitCallback, or 0 */
 #define CONN_KEYBOARD_HOOK 124     /* written by the module while keyboard input is blocked */
@@ -119,6 +120,10 @@
 #define RAVO_TRACE_DATA_BYTES_DEFAULT 4096
 #define RAVO_TRACE_MAX_SIZE_DEFAULT 0
 #define RAVO_TRACE_REAL_MODULE "ravowsok-real.dll"
+/* When that file is missing or lacks an export, the drop-in fails each
+ * _netopen, _netsend and _netread with this code (10091 WSASYSNOTREADY at
+ * the start-up stage: the network subsystem is not ready). */
+#define RAVO_TRACE_NO_MODULE_CODE (NET_ERR_STARTUP + 10091)
 /* The drop-in's FileDescription in its version resource (the module has no
  * version resource). */
 #define RAVO_TRACE_DESCRIPTION "ravotrace.dll, the tracing drop-in in front of ravowsok-real.dll"
@@ -138,6 +143,20 @@ extern "C" {
 
 /* The host's wait callback, stored at CONN_WAIT_CALLBACK of its record. */
 typedef long(__stdcall* RavoWaitCallback)(long phase);
+
+/* The host's connection record as a type: the five fields at the offsets
+ * above, with the host's own bytes before and between them (the module never
+ * touches those). A host that needs more room puts a ConnBlock first in a
+ * record of its own. Zeroed, it asks for nothing and has no callback. */
+typedef struct ConnBlock {
+    unsigned char hostOwnedHead[CONN_INTERRUPT_REQUEST];
+    long interruptRequest;         /* CONN_INTERRUPT_REQUEST */
+    RavoWaitCallback waitCallback; /* CONN_WAIT_CALLBACK */
+    void* keyboardHook;            /* CONN_KEYBOARD_HOOK: the module's, while it blocks keyboard input */
+    void* mouseHook;               /* CONN_MOUSE_HOOK: the module's, while it blocks mouse input */
+    unsigned char hostOwnedMiddle[CONN_SOCKOPT_REFUSED - CONN_MOUSE_HOOK - 4];
+    long sockOptRefused;           /* CONN_SOCKOPT_REFUSED */
+} ConnBlock;
 
 /* Every export is __stdcall (the routine removes its own arguments); the
  * socket is WinSock's SOCKET as a long. Ordinals: RAVO_EXPORTS below. */
@@ -159,7 +178,8 @@ RAVOWSOK_API long __stdcall _netread(long s, char* buffer, long size, long* erro
  * when the socket cannot be closed (WinSock stays started); -1 when the
  * release failed. */
 RAVOWSOK_API long __stdcall _netclose(long s, long reserved);
-/* The kind number of this transport, 2. */
+/* The kind number of this transport, NET_TYPE_TCPIP. */
+#define NET_TYPE_TCPIP 2
 RAVOWSOK_API long __stdcall _nettype(void);
 /* The host's last call; frees the administrator's idle routine library.
  * Returns 1. */

@@ -2,9 +2,11 @@
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
-# clang, lld and llvm for Microsoft-style hosts, and Chromium (test_report
-# opens the probe's report page in it, headless). Does nothing, and makes no
-# apt call, when everything is already there.
+# clang, lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
+# package tests, Chromium (test_report opens the probe's report page in
+# it, headless) and tshark (test_pcap reads the probe's capture with it).
+# Does nothing, and makes no apt call, when everything is
+# already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
@@ -52,9 +54,13 @@ apt_update() {
     fi
     stale_suites=$(grep -oE 'Failed to fetch [^ ]+' <<<"$out" | sed -n 's#.*/dists/\([^/]*\)/.*#\1#p' | sort -u | paste -sd ' ')
     stale_reason=$(grep -m 1 -E 'Failed to fetch' <<<"$out" | sed -e 's/^[^ ]* Failed to fetch [^ ]* *//' -e 's/ *\[IP:.*//')
+    # Without a network each try waits for the resolver: once is enough.
+    grep -qE "$NO_NETWORK" <<<"$stale_reason" && break
     [ "$try" = 3 ] || sleep $((try * 3))
   done
-  say "apt-get update could not fetch every index of ${stale_suites:-its sources} after 3 tries (${stale_reason:-exit $rc}); going on without them"
+  local tries="$try tries"
+  [ "$try" = 1 ] && tries="one try"
+  say "apt-get update could not fetch every index of ${stale_suites:-its sources} after $tries (${stale_reason:-exit $rc}); going on without them"
 }
 
 # One apt-get install, its output kept in the log rather than on the terminal.
@@ -62,9 +68,13 @@ apt_install_once() {
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >>"$RAVO_APT_LOG" 2>&1
 }
 
-# The first error apt gave in its last run, for the messages below.
-last_apt_error() {
-  grep -E '^(E|Error): ' "$RAVO_APT_LOG" | tail -n 1 | sed -E 's/^(E|Error): //'
+# What apt's errors say, for the messages below: the first that tells of
+# the network, else the last one (apt 3.0's lines that only introduce its
+# solver's account, ending in a colon, aside).
+apt_error() {
+  local errors
+  errors=$(grep -E '^(E|Error): ' "$RAVO_APT_LOG" | sed -E -e 's/^(E|Error): //' -e 's/ *\[IP:.*//' | grep -v ':$' || true)
+  { grep -m 1 -E "$NO_NETWORK" <<<"$errors" || tail -n 1 <<<"$errors"; } | sed -E 's/^Failed to fetch [^ ]+ +//'
 }
 
 # Installs the packages given. When an index out of step leaves their
@@ -81,9 +91,14 @@ apt_install() {
     say "dependencies unmet${stale_suites:+ without the indexes of $stale_suites}: installing again from the release's own suite (-t $codename)"
     apt_install_once -t "$codename" "$@" && return 0
   fi
-  local why
-  why=$(last_apt_error)
-  if grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
+  local why unmet=""
+  why=$(apt_error)
+  tail -n +"$((mark + 1))" "$RAVO_APT_LOG" | grep -qE "$UNMET" && unmet=1
+  if [ -n "$unmet" ] && [ -n "$stale_suites" ]; then
+    # Installed amd64 packages newer than any i386 twin that apt knows of:
+    # only the index that did not come lists those twins.
+    say "step 'apt-get install' for $codename: dependencies stay unmet without the indexes of $stale_suites (${stale_reason:-not fetched}), also from the release's own suite: packages installed from $stale_suites are newer than their twins there. Try again once the mirror has finished its sync (usually within hours), or point the apt sources' $stale_suites entry at another mirror"
+  elif grep -qE "$NO_NETWORK" <<<"$why$stale_reason"; then
     say "no Debian mirror can be reached (${why:-$stale_reason}): check the network and the apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/), then run this again"
   elif grep -qE 'Unable to locate package|has no installation candidate' <<<"$why"; then
     say "step 'apt-get install' for $codename: ${why}: the apt sources offer no such package; they should list a Debian mirror with the suite $codename and its component main"
@@ -119,8 +134,12 @@ ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v clang >/dev/null || need+=(clang)
 command -v lld-link >/dev/null || need+=(lld)
 command -v llvm-dlltool >/dev/null || need+=(llvm)
+# The package tests build a host with pkg-config's flags for the installed tree.
+command -v pkg-config >/dev/null || need+=(pkgconf)
 # test_report opens ravoprobe report's page in a real browser, headless.
 command -v chromium >/dev/null || need+=(chromium)
+# test_pcap reads ravoprobe report's capture with Wireshark's tshark.
+command -v tshark >/dev/null || need+=(tshark)
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -32,6 +32,11 @@ stage=$work/stage
 cmake --install "$src/build" --prefix "$stage/$name" >/dev/null
 # Every link and path of the shipped documents must lead into the zip.
 bash "$src/tests/check_docs.sh" links "$stage/$name" >/dev/null
+# Nothing shipped may name where it was built or installed: the CMake package
+# and the pkg-config file take their paths from their own place in the tree.
+if grep -rlF "$work" "$stage" >&2; then
+  echo "release: the files above name the build folder; the release must work wherever it is unpacked" >&2; exit 1
+fi
 find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 out=$repo/build/release

@@ -9,7 +9,9 @@
 #     resolves, and every path named exists unless the document's own -o PATH
 #     makes it; build/ and absolute paths are exempt
 #   check_docs.sh installed BUILD_DIR [CMAKE]
-#     the same over BUILD_DIR/installed, the tree the release zip holds
+#     the same over BUILD_DIR/installed, the tree the release zip holds; in an
+#     installed tree (one with bin/) the documents also name nothing of the
+#     build tree: no build/ path, no preset, no test (of tests/CMakeLists.txt)
 set -u
 mode=$1 src=$2 failed=0
 fail() { echo "check_docs: $*" >&2; failed=1; }
@@ -44,7 +46,14 @@ elif [ "$mode" = links ]; then
   # GitHub's heading anchors: lower case, punctuation dropped, spaces to '-'.
   anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-'; }
   roots='src|include|examples|tools|tests|bench|scripts|cmake|res|docs|\.ci'
-  [ -d "$src/bin" ] && roots+='|bin|lib'  # an installed tree
+  buildWords=  # for an installed tree: what only a build tree has
+  if [ -d "$src/bin" ]; then
+    roots+='|bin|lib'
+    tests=$(sed -nE 's/^ *add_test\(NAME ([A-Za-z0-9_]+)([ )].*|$)/\1/p; s/^ *ravo_add_test\(([A-Za-z0-9_]+)([ )].*|$)/\1/p' \
+                "$(dirname "$0")/CMakeLists.txt")
+    [ -n "$tests" ] || fail "no test names read from $(dirname "$0")/CMakeLists.txt"
+    buildWords="presets?|$(sort -u <<<"$tests" | paste -sd'|')"
+  fi
   for f in "$src"/README.md "$src"/docs/*.md; do
     name=${f#"$src"/} dir=$(dirname "$f")
     for target in $(grep -oE '\]\([^)]+\)' "$f" | sed 's/^](//; s/)$//' | grep -vE '^(https?|mailto):'); do
@@ -58,6 +67,10 @@ elif [ "$mode" = links ]; then
       compgen -G "$src/$path" >/dev/null || grep -qE -- "-o $path( |$)" "$f" ||
         fail "$name: names $path, which is not in $src"
     done
+    [ -z "$buildWords" ] || while IFS= read -r hit; do
+      fail "$name:${hit%%:*}: names '${hit#*:}', which only a build tree has"
+    done < <(grep -noE -- "(^|[^A-Za-z0-9_./\$-])build/" "$f" | sed -E 's|:.*|:build/|'
+             grep -nowE -- "$buildWords" "$f")
   done
 else
   echo "usage: check_docs.sh help SOURCE_DIR BUILD_DIR [RUNNER] | links DIR | installed BUILD_DIR [CMAKE]" >&2; exit 2

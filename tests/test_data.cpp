@@ -128,8 +128,8 @@ TEST_CASE(close_twice_gives_enotsock_without_a_second_release)
     Session t;
     if (!OpenSession(&t, SERVICE, PEER_COLLECT, NULL))
         return;
-    CHECK_EQ(0, t.r.netclose(t.s, 0), "first _netclose");
-    CHECK_EQ(WSAENOTSOCK, t.r.netclose(t.s, 0), "second _netclose");
+    CHECK_EQ(0, t.r._netclose(t.s, 0), "first _netclose");
+    CHECK_EQ(WSAENOTSOCK, t.r._netclose(t.s, 0), "second _netclose");
     CHECK_EQ(2, CallCount("closesocket"), "closesocket calls");
     CHECK_EQ(1, CallCount("WSACleanup"), "WSACleanup calls");
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not see the connection end within 5 s");
@@ -143,7 +143,7 @@ TEST_CASE(failing_release_gives_minus_one_after_the_socket_was_closed)
     if (!OpenSession(&t, SERVICE, PEER_COLLECT, NULL))
         return;
     InjectFailure("WSACleanup", 1, SOCKET_ERROR, WSANOTINITIALISED);
-    CHECK_EQ(-1, t.r.netclose(t.s, 0), "_netclose with a failing WSACleanup");
+    CHECK_EQ(-1, t.r._netclose(t.s, 0), "_netclose with a failing WSACleanup");
     CHECK(CallIndex("closesocket", 1) >= 0 && CallIndex("closesocket", 1) < CallIndex("WSACleanup", 1),
           "socket not closed before the release: %s", CallLogText());
     CHECK(WaitConnectionEnded(&t.peer, 5000), "peer did not see the connection end within 5 s");

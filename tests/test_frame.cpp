@@ -131,7 +131,7 @@ TEST_CASE(nettype_returns_2_by_name_and_by_ordinal_before_any_open)
     Ravo r;
     if (!LoadRavo(&r))
         return;
-    CHECK_EQ(2, r.nettype(), "_nettype");
+    CHECK_EQ(NET_TYPE_TCPIP, r._nettype(), "_nettype");
     CHECK_EQ(0, CallLogSize(), "platform calls made by _nettype");
     UnloadRavo(&r);
 }
@@ -141,7 +141,7 @@ TEST_CASE(wep_with_default_settings_frees_nothing_and_returns_1)
     Ravo r;
     if (!LoadRavo(&r))
         return;
-    CHECK_EQ(1, r.wep(0), "WEP before any open");
+    CHECK_EQ(1, r.WEP(0), "WEP before any open");
     CHECK_EQ(0, CallCount("FreeLibrary"), "FreeLibrary calls");
     UnloadRavo(&r);
 }

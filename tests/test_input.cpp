@@ -289,13 +289,13 @@ static bool ReadDuringInput(InputPlan* plan, WaitResult* w, void (*afterWait)(vo
     OverrideCall("MessageBeep", (void*)NoBeep);
     SetCallObserver(Observe);
     LONG error = 0;
-    LONG s = r.netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, &conn);
+    LONG s = r._netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, &conn);
     bool ok = CHECK(s != -1, "_netopen failed with %ld", error);
     if (ok) {
         HANDLE thread = CreateThread(NULL, 0, InputThread, plan, 0, NULL);
         seen = &seenInWait;
         char buffer[64];
-        w->got = r.netread(s, buffer, sizeof buffer, &w->error, &conn);
+        w->got = r._netread(s, buffer, sizeof buffer, &w->error, &conn);
         seen = &seenAfter;
         ok = CHECK(WaitForSingleObject(thread, STEP_MS) == WAIT_OBJECT_0, "the input thread did not end");
         CloseHandle(thread);
@@ -304,7 +304,7 @@ static bool ReadDuringInput(InputPlan* plan, WaitResult* w, void (*afterWait)(vo
                    STEP_MS) && ok;
         ok = CHECK(plan->taken, "the waiting thread did not retrieve the last input within %d ms; probed %ld messages",
                    STEP_MS, probedCount) && ok;
-        CHECK_EQ(0, r.netclose(s, 0), "_netclose");
+        CHECK_EQ(0, r._netclose(s, 0), "_netclose");
         WaitConnectionEnded(&peer, STEP_MS);
     }
     SetCallObserver(NULL);
@@ -573,7 +573,7 @@ TEST_CASE(hook_procedures_called_directly_return_1_and_beep_as_the_table_says)
     HookProcFn procs[3] = {NULL, (HookProcFn)(void*)GetProcAddress(r.dll, MAKEINTRESOURCEA(1)),
                            (HookProcFn)(void*)GetProcAddress(r.dll, MAKEINTRESOURCEA(2))};
     if (CHECK(procs[1] && procs[2], "ordinals 1 and 2 missing") &&
-        CHECK(procs[1] == r.kybdBlockProc && procs[2] == r.mouseBlockProc,
+        CHECK(procs[1] == r.KybdBlockProc && procs[2] == r.MouseBlockProc,
               "ordinals 1 and 2 are not KybdBlockProc and MouseBlockProc")) {
         for (const HookCall& c : calls) {
             ClearCallLog();

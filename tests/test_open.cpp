@@ -17,7 +17,7 @@ struct OpenResult {
 static OpenResult Open(Ravo* r, const char* host, const char* service, LONG mode, TestConn* conn)
 {
     OpenResult result = {0, UNTOUCHED};
-    result.socket = r->netopen(host, service, mode, 0x1111, &result.error, 0x2222, conn);
+    result.socket = r->_netopen(host, service, mode, 0x1111, &result.error, 0x2222, conn);
     return result;
 }
 
@@ -75,7 +75,7 @@ TEST_CASE(open_connects_a_nonblocking_socket_in_order_and_leaves_the_error_untou
     char byte;
     CHECK(recv((SOCKET)o.socket, &byte, 1, 0) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK,
           "recv on the opened socket did not report WSAEWOULDBLOCK: %d", WSAGetLastError());
-    CHECK_EQ(0, r.netclose(o.socket, 0), "_netclose");
+    CHECK_EQ(0, r._netclose(o.socket, 0), "_netclose");
     TearDown(&r, &conn);
     StopPeer(&peer);
 }
@@ -162,7 +162,7 @@ TEST_CASE(bind_mode_binds_local_addresses_and_reports_foreign_ones_bare)
     int length = sizeof bound;
     getsockname((SOCKET)o.socket, (struct sockaddr*)&bound, &length);
     CHECK_EQ(ServicePort("ravotest7"), ntohs(bound.sin_port), "bound port");
-    r.netclose(o.socket, 0);
+    r._netclose(o.socket, 0);
 
     ClearCallLog();
     o = Open(&r, "192.0.2.1", "ravotest7", 2, &conn);
@@ -226,13 +226,13 @@ TEST_CASE(unsupported_socket_option_is_recorded_and_never_cleared)
     CHECK_EQ(UNTOUCHED, o.error, "error code");
     CHECK_EQ(1, ConnField(&conn, CONN_SOCKOPT_REFUSED), "sockOptRefused");
     CHECK_EQ(1, CallCount("ioctlsocket"), "switch to non-blocking after a refused option");
-    r.netclose(o.socket, 0);
+    r._netclose(o.socket, 0);
 
     // A later open on a stack that takes the option keeps the mark.
     o = Open(&r, "127.0.0.1", "ravotest1", 0, &conn);
     CHECK(o.socket > 0, "second open: socket %ld, error %ld", o.socket, o.error);
     CHECK_EQ(1, ConnField(&conn, CONN_SOCKOPT_REFUSED), "sockOptRefused after a later open");
-    r.netclose(o.socket, 0);
+    r._netclose(o.socket, 0);
     TearDown(&r, &conn);
     StopPeer(&peer);
 }
@@ -255,7 +255,7 @@ TEST_CASE(mchook_installs_the_blocking_hook_around_the_lookups_only)
     // The module's own export, also when a drop-in stands in front of it.
     CHECK(set >= 0 && CallAt(set)->arg[0] == (LONG)(void*)GetProcAddress(r.module, "mcWSAHook"),
           "the hook installed is not mcWSAHook");
-    r.netclose(o.socket, 0);
+    r._netclose(o.socket, 0);
 
     // A failed look-up restores the default after reading its error.
     ClearCallLog();
@@ -271,7 +271,7 @@ TEST_CASE(mchook_installs_the_blocking_hook_around_the_lookups_only)
         return;
     o = Open(&r, "127.0.0.1", "ravotest1", 0, &conn);
     CHECK(CallCount("WSASetBlockingHook") + CallCount("WSAUnhookBlockingHook") == 0, "calls: %s", CallLogText());
-    r.netclose(o.socket, 0);
+    r._netclose(o.socket, 0);
     TearDown(&r, &conn);
     StopPeer(&peer);
 }
@@ -320,7 +320,7 @@ TEST_CASE(block_mode_settings_choose_the_box_and_what_wep_frees)
               CallCount("GetPrivateProfileStringA"));
         HMODULE userDll = GetModuleHandleA("ravotestidle.dll");
         ClearCallLog();
-        CHECK(r.wep(0) == 1, "%s: WEP did not return 1", name);
+        CHECK(r.WEP(0) == 1, "%s: WEP did not return 1", name);
         CHECK(CallCount("FreeLibrary") == (c.wepFrees ? 1 : 0), "%s: WEP made %d FreeLibrary calls", name,
               CallCount("FreeLibrary"));
         if (c.wepFrees)

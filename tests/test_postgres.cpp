@@ -174,6 +174,16 @@ TEST_CASE(copy_of_megabytes_matches_the_servers_checksum)
     PgPrintTraffic("copy", &traffic, GetTickCount() - start);
 }
 
+// A short session: the start-up, one command, the goodbye (the server's
+// close, then ours). test_pcap traces it and reads its capture in tshark.
+TEST_CASE(a_short_session_of_one_command)
+{
+    PgLink link;
+    if (PgConnect(&link, SERVICE, USER, DATABASE, LINK_LIMIT_MS))
+        RunCommand(&link, "SET application_name = 'traced by ravotrace'", "SET");
+    PgDisconnect(&link);
+}
+
 int main(int argc, char** argv)
 {
     return RunAllTests(argc, argv);

@@ -11,6 +11,7 @@
 #include "loopback.h"
 #include "peer.h"
 #include "ravo.h"
+#include "workfolder.h"
 #include <wincrypt.h>
 #include <stdio.h>
 #include <string.h>
@@ -77,7 +78,7 @@ TEST_CASE(explain_reads_every_stage_offset_and_ranks_the_readings)
         // Only a host's callback gives these; 10361 is arithmetically the
         // service stage with a connect error, which comes after the callback.
         {"25", "wait callback", {"no stage of the module", NULL}},
-        {"10361", "wait callback", {"NET_ERR_SERVICE", "unusual for this call", NULL}},
+        {"10361", "wait callback", {"NET_ERR_SERVICE", "unusual at this stage", NULL}},
         {"0x2A", "wait callback", {"42", NULL}},
     };
     for (const ExplainCase& e : cases) {
@@ -124,6 +125,7 @@ struct SettingsCase {
     const char* profile;  // NULL: no profile file
     DWORD exitCode;
     const char* texts[5];
+    const char* absent = NULL;  // a text the output must not hold
 };
 
 TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
@@ -134,7 +136,8 @@ TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
         {"mcBlockMode=2\r\nmcHook=1", PROBE_OK,
          {"mcBlockMode:   2", "BLOCK_MODE_QUIET2", "IdleNothing2", "mcHook:        1", NULL}},
         {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=TestIdle", PROBE_OK,
-         {"BLOCK_MODE_USER", "library:     loads", "TestIdle is exported", NULL}},
+         {"BLOCK_MODE_USER", "library:     loads", "TestIdle is exported", "run the probe from the host's folder",
+          NULL}},
         {"mcBlockMode=3\r\nmcUserDll=ravotestmissing.dll\r\nmcUserFunc=TestIdle", PROBE_FAILED,
          {"does NOT load",
           "Error loading function (TestIdle) from dll (ravotestmissing.dll) - using default mcBlockMode",
@@ -142,6 +145,11 @@ TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
         {"mcBlockMode=3\r\nmcUserDll=ravotestidle.dll\r\nmcUserFunc=NoSuchRoutine", PROBE_FAILED,
          {"library:     loads", "NoSuchRoutine is NOT exported", "stays loaded", NULL}},
         {"mcBlockMode=7", PROBE_OK, {"mcBlockMode:   7", "BLOCK_MODE_PUMP", "PumpOneMessage", NULL}},
+        // A full path is not searched for; a trace file that cannot be opened fails the check.
+        {"mcBlockMode=3\r\nmcUserDll=C:\\ravoidle\\" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC, PROBE_FAILED,
+         {"does NOT load", NULL}, "host's folder"},
+        {"mcBlockMode=1\r\n[" RAVO_TRACE_SECTION "]\r\n" RAVO_KEY_TRACE_FILE "=C:\\no-such-folder\\host.trace",
+         PROBE_FAILED, {"cannot be opened (error 3, the folder does not exist)", "mcBlockMode:   1", NULL}},
         {"mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC, PROBE_OK,
          {RAVO_IDLE_FUNC " is exported", "the idle routine shipped with the module", "give the full path", NULL}},
     };
@@ -155,6 +163,8 @@ TEST_CASE(settings_shows_each_block_mode_as_the_module_reads_it)
         CHECK_EQ(s.exitCode, c.exitCode, what);
         OutputHas(&c, "settings", s.texts);
         CHECK(s.profile == NULL || strstr(c.text, "(present)"), "profile file not seen as present:\n%s", c.text);
+        if (s.absent)
+            CHECK(!strstr(c.text, s.absent), "settings: \"%s\" not expected in:\n%s", s.absent, c.text);
     }
     RemoveProfile();
 }
@@ -321,15 +331,35 @@ TEST_CASE(version_shows_the_module_checksum_and_services_resolve_names)
             Child c;
             RunProbe(&c, args);
             CHECK_EQ(PROBE_OK, c.exitCode, args);
-            const char* texts[] = {"ravoprobe 1.", line, "all nine at their ordinals", NULL};
+            const std::string all = "all " + std::to_string(RAVO_EXPORT_COUNT) + " at their ordinals";
+            const char* texts[] = {"ravoprobe 1.", line, all.c_str(), NULL};
             OutputHas(&c, args, texts);
         }
     }
-    Child dropIn;
-    sprintf(line, "version --dll %s", BuildPath("viatrace\\ravowsok.dll"));
-    RunProbe(&dropIn, line);
-    static const char* const dropInTexts[] = {"kind:        the tracing drop-in ravotrace.dll", NULL};
-    OutputHas(&dropIn, line, dropInTexts);
+    // The drop-in checks the real module beside it: only the module will do.
+    const char* work = EnterWorkFolder("ravoprobe");
+    const std::string folder = work ? work : ".";
+    const std::string dropIn = folder + "\\ravowsok.dll", real = folder + "\\" RAVO_TRACE_REAL_MODULE;
+    CopyFileA(BuildPath("ravotrace.dll"), dropIn.c_str(), FALSE);
+    static const struct {
+        const char* real;  // the file copied beside the drop-in, or NULL
+        DWORD exitCode;
+        const char* verdict;
+    } reals[] = {{NULL, PROBE_NO_MODULE, "NOT the module: it cannot be loaded"},
+                 {"ravoprobe.exe", PROBE_NO_MODULE, "NOT the module: it is not a 32-bit DLL"},
+                 {"ravotrace.dll", PROBE_NO_MODULE, "NOT the module: it is a tracing drop-in too"},
+                 {"ravowsok.dll", PROBE_OK, "the real module, which the drop-in loads"}};
+    sprintf(line, "version --dll %s", dropIn.c_str());
+    for (const auto& r : reals) {
+        DeleteFileA(real.c_str());
+        if (r.real)
+            CopyFileA(BuildPath(r.real), real.c_str(), FALSE);
+        Child c;
+        RunProbe(&c, line);
+        CHECK_EQ(r.exitCode, c.exitCode, r.real ? r.real : "the drop-in alone");
+        const char* texts[] = {"kind:        the tracing drop-in ravotrace.dll", real.c_str(), r.verdict, NULL};
+        OutputHas(&c, line, texts);
+    }
     Child known;
     RunProbe(&known, "services ravotest6");
     sprintf(line, "ravotest6/tcp -> port %u", ServicePort("ravotest6"));
@@ -396,6 +426,7 @@ TEST_CASE(failures_exit_by_kind_and_are_explained_by_what_happened)
         {"send 127.0.0.1 ravotest8 hello", PROBE_FAILED, {"-> -1, error code 10061", "WSAECONNREFUSED", "connect in _netopen", NULL}},
         {"open 127.0.0.1 ravotest8", PROBE_FAILED, {"-> -1, error code 10061", "one reading", "WSAECONNREFUSED", NULL}},
         {"open 127.0.0.1 no-such-service", PROBE_NO_NAME, {"NET_ERR_SERVICE", "services file", NULL}},
+        {"send 127.0.0.1 54339 hi", PROBE_NO_NAME, {"\n       (a port number", "add a line \"NAME 54339/tcp\"", NULL}},
         // The reset meets the open, the send or the read (10054, or 0 under Wine 8).
         {"send 127.0.0.1 ravotest5 hello", PROBE_FAILED, {"_netopen(\"127.0.0.1\", \"ravotest5\", connect)", NULL}},
     };

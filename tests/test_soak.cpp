@@ -79,7 +79,7 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
     static char sent[MAX_MESSAGE], echoed[MAX_MESSAGE];
     int length = FillPattern(cycle, sent);
     LONG error = 0;
-    LONG s = r->netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, conn);
+    LONG s = r->_netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, conn);
     if (!CHECK(s != -1, "cycle %d: _netopen failed with %ld", cycle, error))
         return false;
     bool ok = true;
@@ -87,7 +87,7 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
     int done = 0;
     for (int calls = 0; ok && done < length && calls < MAX_CALLS_PER_TRANSFER; calls++) {
         ArmWaitLimit(&limit);
-        LONG n = r->netsend(s, sent + done, length - done, &error, conn);
+        LONG n = r->_netsend(s, sent + done, length - done, &error, conn);
         ok = CHECK(n >= 0, "cycle %d: _netsend of %d bytes failed with %ld", cycle, length - done, error);
         done += n > 0 ? n : 0;
     }
@@ -96,7 +96,7 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
     done = 0;
     for (int calls = 0; ok && done < length && calls < MAX_CALLS_PER_TRANSFER; calls++) {
         ArmWaitLimit(&limit);
-        LONG n = r->netread(s, echoed + done, length - done, &error, conn);
+        LONG n = r->_netread(s, echoed + done, length - done, &error, conn);
         ok = CHECK(n > 0, "cycle %d: _netread after %d of %d bytes gave %ld, error %ld", cycle, done, length, n, error);
         done += n > 0 ? n : 0;
     }
@@ -105,7 +105,7 @@ static bool Cycle(Ravo* r, TestConn* conn, int cycle)
                      cycle, length);
     DisarmWaitLimit(&limit);
 
-    LONG closed = r->netclose(s, 0);
+    LONG closed = r->_netclose(s, 0);
     ok = CHECK_EQ(0, closed, "_netclose") && ok;
     // One connection ends at the peer per cycle: nothing lingers there either.
     ok = CHECK(WaitConnectionEnded(&peer, PEER_END_MS), "cycle %d: the peer's connection did not end", cycle) && ok;

@@ -75,27 +75,27 @@ static void RunSequence(Ravo* r, TestConn* conn, const Fault* fault, int stepSta
 
     stepStart[STEP_OPEN] = CallLogSize();
     o->stepsRun = 1;
-    o->socket = r->netopen("127.0.0.1", "ravotest1", 0, 0, &o->openError, 0, conn);
+    o->socket = r->_netopen("127.0.0.1", "ravotest1", 0, 0, &o->openError, 0, conn);
     if (o->socket != -1) {
         stepStart[STEP_SEND] = CallLogSize();
         o->stepsRun = 2;
         ArmWaitLimit(&limit);
-        o->sent = r->netsend(o->socket, REQUEST, sizeof REQUEST - 1, &o->sendError, conn);
+        o->sent = r->_netsend(o->socket, REQUEST, sizeof REQUEST - 1, &o->sendError, conn);
 
         stepStart[STEP_READ] = CallLogSize();
         o->stepsRun = 3;
         SetConnField(conn, CONN_INTERRUPT_REQUEST, 1);
         ArmWaitLimit(&limit);
-        o->got = r->netread(o->socket, o->reply, sizeof o->reply - 1, &o->readError, conn);
+        o->got = r->_netread(o->socket, o->reply, sizeof o->reply - 1, &o->readError, conn);
         DisarmWaitLimit(&limit);
         o->interruptLeft = ConnField(conn, CONN_INTERRUPT_REQUEST);
 
         stepStart[STEP_CLOSE] = CallLogSize();
         o->stepsRun = 4;
-        o->closed = r->netclose(o->socket, 0);
+        o->closed = r->_netclose(o->socket, 0);
         // A socket that could not be closed is still the host's: it closes it again.
         if (o->closed != 0 && o->closed != -1)
-            o->closedAgain = r->netclose(o->socket, 0);
+            o->closedAgain = r->_netclose(o->socket, 0);
     }
     stepStart[STEP_COUNT] = CallLogSize();
     SetCallObserver(NULL);

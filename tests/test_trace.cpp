@@ -80,9 +80,9 @@ TEST_CASE(drop_in_stays_within_32_kib)
 }
 
 // Every line stamped with the date, time, this process and thread; start
-// and end lines; the peer's address; the bytes by way, cut at DataBytes (a
-// value that is no count falls back to the default, which shows all five);
-// the summary.
+// and end lines; the peer's address and the host's own; the bytes by way,
+// cut at DataBytes (a value that is no count falls back to the default,
+// which shows all five); the summary.
 TEST_CASE(trace_has_stamped_start_and_end_lines_the_address_the_bytes_and_a_summary)
 {
     struct {
@@ -100,7 +100,7 @@ TEST_CASE(trace_has_stamped_start_and_end_lines_the_address_the_bytes_and_a_summ
         ReadWholeFile(path.c_str(), &text);
         const std::string pieces[] = {
             "> _netopen(\"127.0.0.1\", \"ravotest3\", mode 0)\r\n",
-            "< _netopen(\"127.0.0.1\", \"ravotest3\", mode 0) = " + n + ", connected to 127.0.0.1:" + port + ", ",
+            "< _netopen(\"127.0.0.1\", \"ravotest3\", mode 0) = " + n + ", connected to 127.0.0.1:" + port + " from 127.0.0.1:",
             "> _netsend(" + n + ", 5 bytes)\r\n", "< _netsend(" + n + ", 5 bytes) = 5, ", c.sendRows,
             "> _netread(" + n + ", up to 2 bytes)\r\n", "< _netread(" + n + ", up to 2 bytes) = 2, ",
             " left to the module), end: carry on, urgent byte sent\r\n    in  0000  70 6f ",
@@ -198,10 +198,10 @@ TEST_CASE(drop_in_without_the_module_fails_at_start_up_and_says_why)
     HMODULE dll = LoadLibraryA(dropIn.c_str());
     if (CHECK(dll && ResolveRavoExports(dll, &x, NULL, 0) == 0, "drop-in not loaded: %lu", GetLastError())) {
         LONG error = 0;
-        CHECK_EQ(2, x.nettype(), "_nettype");
-        CHECK_EQ(-1, x.netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, NULL), "_netopen");
+        CHECK_EQ(NET_TYPE_TCPIP, x._nettype(), "_nettype");
+        CHECK_EQ(-1, x._netopen("127.0.0.1", "ravotest1", 0, 0, &error, 0, NULL), "_netopen");
         CHECK_EQ(NET_ERR_STARTUP + WSASYSNOTREADY, error, "_netopen's code");
-        CHECK_EQ(WSASYSNOTREADY, x.netclose(1, 0), "_netclose");
+        CHECK_EQ(WSASYSNOTREADY, x._netclose(1, 0), "_netclose");
         FreeLibrary(dll);
     }
     ReadWholeFile(trace.c_str(), &text);

@@ -12,10 +12,10 @@ extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD, LPVOID)
     return TRUE;
 }
 
-// _nettype (8): the kind number of this transport, always 2.
+// _nettype (8): the kind number of this transport, always NET_TYPE_TCPIP.
 extern "C" long __stdcall _nettype(void)
 {
-    return 2;
+    return NET_TYPE_TCPIP;
 }
 
 // WEP (3): exit procedure, the host's last call. Frees the user idle

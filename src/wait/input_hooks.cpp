@@ -47,7 +47,7 @@ LONG InstallInputHooks(ConnBlock* conn)
 
 LONG RemoveInputHooks(ConnBlock* conn)
 {
-    UnhookWindowsHookEx(conn->keyboardHook);
-    UnhookWindowsHookEx(conn->mouseHook);
+    UnhookWindowsHookEx((HHOOK)conn->keyboardHook);
+    UnhookWindowsHookEx((HHOOK)conn->mouseHook);
     return 0;
 }

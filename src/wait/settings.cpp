@@ -3,7 +3,7 @@
 #include "settings.h"
 #include "../transport/module.h"
 #include "readiness.h"
-#include "user_routine.h"
+#include "../../tools/common/user_routine.h"
 
 static const char PROFILE_FILE[] = RAVO_PROFILE_FILE;
 static const char PROFILE_SECTION[] = RAVO_PROFILE_SECTION;

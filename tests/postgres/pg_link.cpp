@@ -51,7 +51,7 @@ bool PgSendAll(PgLink* link, const std::string& bytes)
             return false;
         LONG offered = (LONG)(bytes.size() - done);
         LONG error = JUNK;
-        LONG took = link->r.netsend(link->s, bytes.data() + done, offered, &error, &link->conn);
+        LONG took = link->r._netsend(link->s, bytes.data() + done, offered, &error, &link->conn);
         link->traffic.sends++;
         if (!CHECK(took >= 0 && took <= offered && error == 0,
                    "_netsend of %ld bytes: expected 0 to %ld and error 0, seen %ld and error %ld%s", offered, offered,
@@ -75,7 +75,7 @@ static bool ReadSome(PgLink* link)
                (unsigned long)(link->inbox.bytes.size() - link->inbox.start)))
         return false;
     LONG error = JUNK;
-    LONG got = link->r.netread(link->s, buffer, sizeof buffer, &error, &link->conn);
+    LONG got = link->r._netread(link->s, buffer, sizeof buffer, &error, &link->conn);
     link->traffic.reads++;
     if (!CHECK(got > 0 && got <= (LONG)sizeof buffer && error == 0,
                "_netread: expected 1 to %u bytes and error 0, seen %ld and error %ld%s%s", (unsigned)sizeof buffer,
@@ -141,7 +141,7 @@ bool PgConnect(PgLink* link, const char* service, const char* user, const char* 
     SetConnCallback(&link->conn, BoundedWait);
     waitingLink = link;
     LONG error = JUNK;
-    link->s = link->r.netopen("127.0.0.1", service, 0, 0, &error, 0, &link->conn);
+    link->s = link->r._netopen("127.0.0.1", service, 0, 0, &error, 0, &link->conn);
     if (!CHECK(link->s != -1, "_netopen(\"127.0.0.1\", \"%s\"): expected a socket, seen -1 with code %ld", service,
                error))
         return false;
@@ -176,12 +176,12 @@ void PgDisconnect(PgLink* link)
             // The server answers Terminate by closing: a read gives 0.
             char rest[64];
             LONG error = JUNK;
-            LONG got = link->r.netread(link->s, rest, sizeof rest, &error, &link->conn);
+            LONG got = link->r._netread(link->s, rest, sizeof rest, &error, &link->conn);
             CHECK(got == 0 && error == 0, "read after Terminate: expected 0 and error 0, seen %ld and %ld%s", got, error,
                   TimeoutNote(link));
         }
         if (!link->socketGone)
-            CHECK_EQ(0, link->r.netclose(link->s, 0), "_netclose");
+            CHECK_EQ(0, link->r._netclose(link->s, 0), "_netclose");
     }
     if (link->socketGone)
         WSACleanup();  // balances _netopen's start-up; the socket is gone

@@ -29,7 +29,7 @@ bool OpenSession(Session* t, const char* service, PeerMode mode, const char* rep
         return false;
     }
     LONG error = JUNK;
-    t->s = t->r.netopen("127.0.0.1", service, 0, 0, &error, 0, &t->conn);
+    t->s = t->r._netopen("127.0.0.1", service, 0, 0, &error, 0, &t->conn);
     CHECK(t->s > 0, "open: expected a socket, seen %ld (error %ld)", t->s, error);
     ClearCallLog();
     openSession = t;
@@ -41,9 +41,9 @@ void CloseSession(Session* t)
 {
     CHECK(ConnPatternKept(&t->conn), "the host record changed outside the module's five fields");
     if (t->s > 0)
-        CHECK_EQ(0, t->r.netclose(t->s, 0), "_netclose");
+        CHECK_EQ(0, t->r._netclose(t->s, 0), "_netclose");
     if (t->wepBeforeUnload)
-        t->r.wep(0);
+        t->r.WEP(0);
     UnloadRavo(&t->r);
     StopPeer(&t->peer);
     openSession = NULL;

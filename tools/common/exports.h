@@ -1,24 +1,18 @@
-// The nine exports of ravowsok.dll resolved by name, for the tests, the
-// probe, the benchmark and the tracing drop-in: every program that loads the
+// The exports of ravowsok.dll resolved by name, for the tests, the probe,
+// the benchmark and the tracing drop-in: every program that loads the
 // module as a host does goes through the one list of ravowsok.h.
 #pragma once
 #include <windows.h>
+#include <stddef.h>
 #include <type_traits>
 
 #include "ravowsok.h"
 
-// The exports' addresses, one field per export in ordinal order: field
-// ordinal - 1 of RAVO_EXPORTS.
+// The exports' addresses, one field per line of RAVO_EXPORTS, named as the
+// export and in its order: field i is RAVO_EXPORT_LIST[i].
+#define RAVO_EXPORT_FIELD(name, ordinal, argumentBytes, type) type name;
 struct RavoExports {
-    HookProcFn kybdBlockProc;
-    HookProcFn mouseBlockProc;
-    WepFn wep;
-    NetCloseFn netclose;
-    NetOpenFn netopen;
-    NetReadFn netread;
-    NetSendFn netsend;
-    NetTypeFn nettype;
-    BlockingHookFn mcWSAHook;
+    RAVO_EXPORTS(RAVO_EXPORT_FIELD)
 };
 
 struct RavoExportInfo {  // an export's name and ordinal, from RAVO_EXPORTS
@@ -36,10 +30,15 @@ static_assert(sizeof(RavoExports) == RAVO_EXPORT_COUNT * sizeof(FARPROC), "RavoE
     static_assert(std::is_same<decltype(&name), type>::value, #name ": pointer type");
 RAVO_EXPORTS(RAVO_EXPORT_TYPE_CHECK)
 
+// An export's place in RAVO_EXPORT_LIST, by its name (RAVO_INDEX(_netopen)),
+// and its name as text: a name that is no export does not compile.
+#define RAVO_INDEX(exportName) ((int)(offsetof(RavoExports, exportName) / sizeof(FARPROC)))
+#define RAVO_NAME(exportName) (RAVO_EXPORT_LIST[RAVO_INDEX(exportName)].name)
+
 // The field of out that holds the export of RAVO_EXPORT_LIST[i].
 inline FARPROC* RavoExportField(RavoExports* out, int i)
 {
-    return (FARPROC*)out + (RAVO_EXPORT_LIST[i].ordinal - 1);
+    return (FARPROC*)out + i;
 }
 
 // Resolves every export of dll by name into out (a missing one stays NULL).

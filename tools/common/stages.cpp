@@ -15,7 +15,7 @@ const Stage STAGES[STAGE_COUNT] = {
     {AT_SERVICE, FROM_OPEN, OFFSET(NET_ERR_SERVICE),
      EXPLAINED("service look-up failed", "getservbyname(SERVICE, \"tcp\") in _netopen",
                "SERVICE must be a tcp entry of the services file, WINDIR\\system32\\drivers\\etc\\services\n"
-               "      (a port number is not looked up as one); ravoprobe services lists its entries")},
+               "(a port number is not looked up as one); ravoprobe services lists its entries")},
     {AT_HOST, FROM_OPEN, OFFSET(NET_ERR_HOST),
      EXPLAINED("host look-up failed", "gethostbyname(HOST) in _netopen",
                "HOST must resolve through the hosts file or the name server")},

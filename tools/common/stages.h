@@ -21,7 +21,7 @@ struct Stage {
 #ifdef RAVO_EXPLANATIONS
     const char* what;        // what failed (empty when bare)
     const char* where;       // the call in its export
-    const char* hint;        // what an administrator can check, or NULL
+    const char* hint;        // what an administrator can check (lines), or NULL
 #endif
 };
 enum { STAGE_COUNT = 12 };

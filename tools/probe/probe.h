@@ -7,6 +7,7 @@
 
 #include "exit_status.h"
 #include "exports.h"
+#include "percentiles.h"
 #include "ravowsok.h"
 #include "stages.h"
 
@@ -26,6 +27,7 @@ struct ProbeOptions {
     bool once;              // echo-server --once
     DWORD delayMs;          // echo-server --delay MS
     const char* htmlPath;   // report --html FILE, or NULL
+    const char* pcapPath;   // report --pcap FILE, or NULL
     int argc;               // the operands left (HOST, SERVICE, TEXT...)
     char** argv;
 };
@@ -39,7 +41,8 @@ int CommandVersion(const ProbeOptions* o);
 int CommandServices(const ProbeOptions* o);
 int CommandReport(const ProbeOptions* o);
 // settings: the [Trace] section of the tracing drop-in (probe_trace.cpp).
-void PrintTraceSettings(void);
+// False when tracing is on but the trace file cannot be opened.
+bool PrintTraceSettings(void);
 
 // With FROM_SEND or FROM_READ (stages.h): the code is known not to be the
 // host's callback value (see IsCallbackEndValue), so that reading is left out.
@@ -66,11 +69,16 @@ int OpenFailureStatus(LONG code);
 // and resolves its exports. Prints why when it cannot (once, not per
 // export) and returns NULL; path gets the full path of what was loaded.
 HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int pathSize);
+// Why LoadLibrary failed, in words, for the errors administrators meet.
+const char* LoadErrorMeaning(DWORD error);
 // Before the first _netopen: one warning line when mcBlockMode 3's library
 // or routine does not load, so the module will fall back to pump mode.
 void WarnOfPumpFallback(void);
 // The path of the services file the socket library reads for service names.
 void ServicesFilePath(char* path, int size);
+// When service is a port number, which no look-up finds: a line that says
+// how to name it (services, and open and send when the look-up failed).
+void HintPortNumber(const char* service, const char* indent);
 
 // The watchdog: a thread that closes the module's settings message box and,
 // as a last resort, ends the process with PROBE_NO_ANSWER when a call
@@ -91,13 +99,9 @@ void ArmWatch(ProbeWatch* w, const char* what, DWORD timeoutMs);
 void DisarmWatch(ProbeWatch* w);
 
 // Prints "min / median / 95th percentile / max" of n times (sorts them),
-// each by nearest rank: the value at rank ceil(p / 100 * n) of the sorted
-// times, so the median is the one at rank ceil(n / 2), never a mean.
+// each by nearest rank (percentiles.h), so the median is the one at rank
+// ceil(n / 2), never a mean.
 void PrintTimeSummary(const char* what, double* ms, int n);
-// Sorts n times ascending; the value at rank ceil(percent / 100 * n) of
-// them (at least rank 1).
-void SortTimes(double* ms, int n);
-double NearestRank(const double* sorted, int n, int percent);
 
 // A number of ravowsok.h or of this header as text, for fixed texts.
 #define TEXT_OF(x) #x

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static void PrintError(const WinsockError* e, const char* indent)
 {
@@ -38,11 +39,16 @@ static void PrintCallback(LONG code, int number, const char* indent)
 static void PrintReading(const CodeReading* r, int number, int from, const char* indent)
 {
     if (r->stage) {
+        // Without a call named (explain CODE), "this call" would be none.
         printf("%s%d. %s: %s (error + %ld, %s)%s\n", indent, number, r->stage->what, r->stage->where,
-               r->stage->offset, r->stage->offsetName, r->usual ? "" : "; unusual for this call");
+               r->stage->offset, r->stage->offsetName,
+               r->usual ? "" : from == FROM_ANY ? "; unusual at this stage" : "; unusual for this call");
         PrintError(r->error, indent);
-        if (r->stage->hint)
-            printf("%s   %s\n", indent, r->stage->hint);
+        for (const char* line = r->stage->hint; line && *line;) {
+            int length = (int)strcspn(line, "\n");
+            printf("%s   %.*s\n", indent, length, line);
+            line += length + (line[length] == '\n');
+        }
     } else {
         printf("%s%d. bare WinSock error, no stage offset%s\n", indent, number,
                r->usual ? "" : "; unusual for the calls that report errors bare");

@@ -94,7 +94,7 @@ static bool LoadModule(ProbeState* st, const ProbeOptions* o)
     st->dll = LoadProbeModule(o, &st->x, path, sizeof path);
     if (!st->dll)
         return false;
-    printf("module: %s (_nettype %ld)\n", path, st->x.nettype());
+    printf("module: %s (_nettype %ld)\n", path, st->x._nettype());
     WarnOfPumpFallback();
     *(RavoWaitCallback volatile*)(st->conn + CONN_WAIT_CALLBACK) = ProbeWaitCallback;
     st->interruptAfterMs = o->interruptAfterMs;
@@ -113,7 +113,7 @@ static void NoteFailure(ProbeState* st, int status)
 
 static void EndModule(ProbeState* st)
 {
-    LONG result = st->x.wep(0);
+    LONG result = st->x.WEP(0);
     printf("%-46s -> %ld\n", "WEP(0)", result);
     FreeLibrary(st->dll);
 }
@@ -148,13 +148,16 @@ static LONG Open(ProbeState* st, const char* host, const char* service, bool bin
     call[sizeof call - 1] = 0;
     ArmWatch(&st->watch, "_netopen", timeoutMs);
     double start = NowMs();
-    LONG s = st->x.netopen(host, service, bind ? NET_OPEN_BIND : 0, 0, &code, 0, st->conn);
+    LONG s = st->x._netopen(host, service, bind ? NET_OPEN_BIND : 0, 0, &code, 0, st->conn);
     *ms = NowMs() - start;
     DisarmWatch(&st->watch);
     if (s == -1) {
         sprintf(result, "-1, error code %ld", code);
         PrintCall(call, result, *ms);
+        bool explained = code == st->explainedCode;
         PrintFailure(st, code, FROM_OPEN);
+        if (!explained && IsNameNotFound(code - NET_ERR_SERVICE))
+            HintPortNumber(service, "    ");
         NoteFailure(st, OpenFailureStatus(code));
         return -1;
     }
@@ -188,7 +191,7 @@ static bool Close(ProbeState* st, LONG s)
     char call[64], result[32];
     sprintf(call, "_netclose(%ld)", s);
     double start = NowMs();
-    LONG closed = st->x.netclose(s, 0);
+    LONG closed = st->x._netclose(s, 0);
     double ms = NowMs() - start;
     sprintf(result, "%ld", closed);
     if (st->detail || closed != 0)
@@ -258,7 +261,8 @@ static LONG WaitingCall(ProbeState* st, bool sending, LONG s, char* bytes, LONG 
 {
     StartWait(st, s, deadline);
     ArmWatch(&st->watch, sending ? "_netsend" : "_netread", timeoutMs);
-    LONG n = sending ? st->x.netsend(s, bytes, length, code, st->conn) : st->x.netread(s, bytes, length, code, st->conn);
+    LONG n = sending ? st->x._netsend(s, bytes, length, code, st->conn)
+                     : st->x._netread(s, bytes, length, code, st->conn);
     *ms = NowMs() - st->wait.start;
     DisarmWatch(&st->watch);
     st->socketGone |= st->wait.timedOut;

@@ -4,8 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-// Why LoadLibrary failed, in words, for the errors administrators meet.
-static const char* LoadErrorMeaning(DWORD error)
+const char* LoadErrorMeaning(DWORD error)
 {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -40,10 +39,10 @@ HMODULE LoadProbeModule(const ProbeOptions* o, RavoExports* x, char* path, int p
     GetModuleFileNameA(dll, path, pathSize);
     char problem[1024];
     int faults = ResolveRavoExports(dll, x, problem, sizeof problem);
-    if (!x->netopen || !x->netsend || !x->netread || !x->netclose || !x->nettype || !x->wep) {
-        printf("ravoprobe: %s is not ravowsok.dll: %d of the module's nine exports are missing or misplaced\n"
+    if (!x->_netopen || !x->_netsend || !x->_netread || !x->_netclose || !x->_nettype || !x->WEP) {
+        printf("ravoprobe: %s is not ravowsok.dll: %d of the module's %d exports are missing or misplaced\n"
                "  (ravoprobe version --dll PATH lists them)\n",
-               path, faults);
+               path, faults, (int)RAVO_EXPORT_COUNT);
         FreeLibrary(dll);
         return NULL;
     }

@@ -25,6 +25,12 @@ static int ListTcpEntries(FILE* file)
     return count;
 }
 
+void HintPortNumber(const char* service, const char* indent)
+{
+    if (service[0] && strspn(service, "0123456789") == strlen(service))
+        printf("%sa port number is not a service name: add a line \"NAME %s/tcp\" and use NAME\n", indent, service);
+}
+
 int CommandServices(const ProbeOptions* o)
 {
     char path[MAX_PATH];
@@ -57,8 +63,7 @@ int CommandServices(const ProbeOptions* o)
         const char* errorName = WinsockErrorName(error);
         printf("%s/tcp: no entry in %s (getservbyname error %d %s; _netopen fails with %d)\n", name, path, error,
                errorName ? errorName : "", error + NET_ERR_SERVICE);
-        if (strspn(name, "0123456789") == strlen(name))
-            printf("  a port number is not a service name: add a line \"NAME %s/tcp\" and use NAME\n", name);
+        HintPortNumber(name, "  ");
         status = IsNameNotFound(error) ? PROBE_NO_NAME : PROBE_FAILED;
     }
     WSACleanup();

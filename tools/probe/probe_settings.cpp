@@ -4,7 +4,7 @@
 // loaded and its message box is never shown.
 #include "probe.h"
 #include "idle_routine.h"
-#include "wait/user_routine.h"
+#include "user_routine.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -89,6 +89,15 @@ static bool NamesIdleLibrary(const char* path)
     return lstrcmpiA(base, RAVO_IDLE_DLL) == 0;
 }
 
+// True when LoadLibrary looks for name along the library path, where the
+// host's own folder comes first: a bare name or a relative path, not a path
+// from a drive or a root.
+static bool IsSearchedFor(const char* name)
+{
+    bool fromDrive = ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z' && name[1] == ':');
+    return name[0] && !fromDrive && name[0] != '\\' && name[0] != '/';
+}
+
 // What mode 3 with ravoidle.dll does, and how it is best named.
 static void ShowIdleLibrary(const UserRoutineTry* t)
 {
@@ -125,10 +134,11 @@ static bool ShowUserRoutine(void)
     } else {
         printf("  library:     does NOT load (LoadLibrary error %lu)\n", t.loadError);
     }
-    if (NamesIdleLibrary(t.libraryLoads ? t.libraryPath : t.dllName))
+    if (t.libraryLoads && NamesIdleLibrary(t.libraryPath))
         ShowIdleLibrary(&t);
-    printf("  (a host searches its own folder first: run the probe from the host's folder\n"
-           "   to see the library the host will find)\n");
+    if (IsSearchedFor(t.dllName))
+        printf("  (a host searches its own folder first: run the probe from the host's folder\n"
+               "   to see the library the host will find)\n");
     if (!t.routineFound) {
         printf("result: on its first _netopen the module shows a message box, caption \"" USER_ROUTINE_BOX_CAPTION "\":\n"
                "  \"" USER_ROUTINE_BOX_FORMAT "\"\n"
@@ -165,7 +175,7 @@ int CommandSettings(const ProbeOptions*)
     DWORD attributes = GetFileAttributesA(path);
     printf("profile file:  %s (%s)\n", path,
            attributes == INVALID_FILE_ATTRIBUTES ? "missing: every setting takes its default" : "present");
-    PrintTraceSettings();
+    bool traceUsable = PrintTraceSettings();
     printf("section:       [%s]; read once, by the first _netopen after the module is loaded\n", SECTION);
 
     LONG hook = (LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_HOOK, 0, PROFILE_FILE);
@@ -175,16 +185,18 @@ int CommandSettings(const ProbeOptions*)
 
     LONG mode = (LONG)GetPrivateProfileIntA(SECTION, RAVO_KEY_BLOCK_MODE, 0, PROFILE_FILE);
     printf("mcBlockMode:   %ld (%s): %s\n", mode, KeyState(RAVO_KEY_BLOCK_MODE), BlockModeName(mode));
+    bool routineUsed = true;
     switch (mode) {
     case BLOCK_MODE_QUIET:
         printf("idle routine:  IdleNothing (returns at once; no message is dispatched while waiting)\n");
-        return PROBE_OK;
+        break;
     case BLOCK_MODE_QUIET2:
         printf("idle routine:  IdleNothing2 (returns at once; behaves as mode %d)\n", BLOCK_MODE_QUIET);
-        return PROBE_OK;
+        break;
     case BLOCK_MODE_USER:
         printf("idle routine:  the user routine named by mcUserFunc in mcUserDll\n");
-        return ShowUserRoutine() ? PROBE_OK : PROBE_FAILED;
+        routineUsed = ShowUserRoutine();
+        break;
     default:
         if (mode == BLOCK_MODE_PUMP)
             printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn)\n");
@@ -192,6 +204,7 @@ int CommandSettings(const ProbeOptions*)
             printf("idle routine:  PumpOneMessage (dispatches at most one window message per idle turn);"
                    " every value but %d, %d and %d means pump mode\n", BLOCK_MODE_QUIET, BLOCK_MODE_QUIET2,
                    BLOCK_MODE_USER);
-        return PROBE_OK;
+        break;
     }
+    return routineUsed && traceUsable ? PROBE_OK : PROBE_FAILED;
 }

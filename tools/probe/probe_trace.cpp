@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-void PrintTraceSettings(void)
+bool PrintTraceSettings(void)
 {
     char file[MAX_PATH];
     GetPrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, "", file, sizeof file, RAVO_PROFILE_FILE);
@@ -14,7 +14,7 @@ void PrintTraceSettings(void)
         printf("tracing:       off ([%s] sets no %s): a ravotrace.dll installed as ravowsok.dll passes\n"
                "               every call on and writes nothing\n",
                RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE);
-        return;
+        return true;
     }
     TraceSettings t;
     ReadTraceSettings(&t);
@@ -47,5 +47,7 @@ void PrintTraceSettings(void)
     } else {
         printf("  trace file:  cannot be opened (error %lu%s): the drop-in will trace nothing\n", error,
                error == ERROR_PATH_NOT_FOUND ? ", the folder does not exist" : "");
+        return false;
     }
+    return true;
 }

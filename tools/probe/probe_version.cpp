@@ -1,6 +1,7 @@
 // ravoprobe version: which probe this is and which module it loads: path,
 // size, SHA-256 (to compare with the release's checksum list), the link time
-// stamp, and whether the nine exports stand at their ordinals.
+// stamp, and whether each export stands at its ordinal. For the tracing
+// drop-in, the same for the real module beside it, which it passes calls on to.
 #include "probe.h"
 #include "probe_version.h"
 #include <stdio.h>
@@ -38,12 +39,11 @@ static bool HashFile(const char* path, BYTE* digest, DWORD* size)
     return ok;
 }
 
-// The time stamp the linker wrote into the loaded module's header.
-static DWORD LinkTimeStamp(HMODULE dll)
+// The file header of a loaded module.
+static const IMAGE_FILE_HEADER* FileHeader(HMODULE dll)
 {
     const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)dll;
-    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)((const BYTE*)dll + dos->e_lfanew);
-    return nt->FileHeader.TimeDateStamp;
+    return &((const IMAGE_NT_HEADERS*)((const BYTE*)dll + dos->e_lfanew))->FileHeader;
 }
 
 // True when the file's version resource describes the tracing drop-in (the
@@ -82,7 +82,7 @@ static int PrintModule(HMODULE dll, const char* path)
     } else {
         printf("sha256:      cannot read or hash the file (error %lu)\n", GetLastError());
     }
-    DWORD stamp = LinkTimeStamp(dll);
+    DWORD stamp = FileHeader(dll)->TimeDateStamp;
     time_t when = (time_t)stamp;
     struct tm* utc = gmtime(&when);
     char text[32] = "";
@@ -93,10 +93,51 @@ static int PrintModule(HMODULE dll, const char* path)
     RavoExports x;
     char problem[1024];
     int faults = ResolveRavoExports(dll, &x, problem, sizeof problem);
-    printf("exports:     %s\n", faults ? "NOT all at their ordinals:" : "all nine at their ordinals");
+    if (faults)
+        printf("exports:     NOT all at their ordinals:\n");
+    else
+        printf("exports:     all %d at their ordinals\n", (int)RAVO_EXPORT_COUNT);
     if (faults)
         printf("%s", problem);
     return faults;
+}
+
+// The drop-in is only of use with the module itself beside it: present, a
+// 32-bit DLL with the exports at their ordinals, and not a drop-in as well.
+// Shows it as the module is shown; PROBE_NO_MODULE when it is not of use.
+static int CheckRealModule(const char* dropInPath)
+{
+    char path[MAX_PATH];
+    lstrcpynA(path, dropInPath, sizeof path);
+    char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
+    lstrcpynA(name, RAVO_TRACE_REAL_MODULE, (int)(path + sizeof path - name));
+    printf("\nthe real module, which the drop-in loads from its own folder:\n");
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE dll = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    DWORD error = GetLastError();
+    SetErrorMode(oldMode);
+    const char* problem = NULL;
+    if (!dll) {
+        printf("module:      %s cannot be loaded (LoadLibrary error %lu, %s)\n", path, error,
+               LoadErrorMeaning(error));
+        problem = "it cannot be loaded";
+    } else {
+        const IMAGE_FILE_HEADER* header = FileHeader(dll);
+        bool library32 = header->Machine == IMAGE_FILE_MACHINE_I386 && (header->Characteristics & IMAGE_FILE_DLL);
+        if (PrintModule(dll, path))
+            problem = "an export is missing or away from its ordinal";
+        if (!library32)
+            problem = "it is not a 32-bit DLL";
+        if (IsTracingDropIn(path))
+            problem = "it is a tracing drop-in too";
+        FreeLibrary(dll);
+    }
+    if (!problem)
+        return PROBE_OK;
+    printf("result:      NOT the module: %s. Put the release's ravowsok.dll there as\n"
+           "             %s; without it every _netopen through the drop-in fails with %d\n",
+           problem, RAVO_TRACE_REAL_MODULE, RAVO_TRACE_NO_MODULE_CODE);
+    return PROBE_NO_MODULE;
 }
 
 int CommandVersion(const ProbeOptions* o)
@@ -122,5 +163,7 @@ int CommandVersion(const ProbeOptions* o)
     GetModuleFileNameA(dll, path, sizeof path);
     int faults = PrintModule(dll, path);
     FreeLibrary(dll);
+    if (IsTracingDropIn(path) && CheckRealModule(path) != PROBE_OK)
+        return PROBE_NO_MODULE;
     return faults ? PROBE_FAILED : PROBE_OK;
 }

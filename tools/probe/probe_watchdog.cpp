@@ -4,7 +4,7 @@
 // ends: _netopen connects in blocking mode, so no callback of the probe runs
 // and nothing in the process can end that call.
 #include "probe.h"
-#include "wait/user_routine.h"
+#include "user_routine.h"
 #include <stdio.h>
 #include <string.h>
 

@@ -17,6 +17,7 @@ enum {
     OPT_DELAY = 1 << 6,
     OPT_COUNT = 1 << 7,  // --count, --interval and --quiet
     OPT_HTML = 1 << 8,
+    OPT_PCAP = 1 << 9,
 };
 
 // The largest values accepted: beyond them a number is refused, not capped
@@ -56,8 +57,9 @@ static const Command COMMANDS[] = {
      "mcUserFunc (tried here, then unloaded); and from section [Trace] whether the\n"
      "tracing drop-in ravotrace.dll would trace, to which file, and whether that\n"
      "file can be opened. Reads the profile itself, so the module's message box is\n"
-     "never shown. Exit status " STATUS(OK) "; " STATUS(FAILED) " when mode " NUMBER_TEXT(BLOCK_MODE_USER) " would\n"
-     "fail and fall back to pump mode; " STATUS(USAGE) " bad usage.\n"},
+     "never shown. Exit status " STATUS(OK) "; " STATUS(FAILED) " when mode " NUMBER_TEXT(BLOCK_MODE_USER)
+     " would fail and fall back to\n"
+     "pump mode, or tracing is on and its file cannot be opened; " STATUS(USAGE) " bad usage.\n"},
     {"explain", CommandExplain, 0, 1, 1, "ravoprobe explain CODE",
      "Tells what an error code of ravowsok.dll means: the stage its offset names\n"
      "(" NUMBER_TEXT(NET_ERR_STARTUP) " start-up or readiness poll, " NUMBER_TEXT(NET_ERR_SERVICE)
@@ -117,11 +119,13 @@ static const Command COMMANDS[] = {
     {"version", CommandVersion, OPT_DLL, 0, 0, "ravoprobe version [--dll PATH] (also ravoprobe --version)",
      "Shows the probe's version and source revision, and for the module it loads:\n"
      "full path, size, SHA-256 (compare it with the release's checksum list), the\n"
-     "link time stamp, and whether the nine exports stand at their ordinals. The\n"
-     "module's start-up routine is not run. Exit status " STATUS(OK) "; " STATUS(FAILED)
-     " when an export is\n"
-     "missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)
-     " when it cannot be loaded.\n"},
+     "link time stamp, and whether each export stands at its ordinal. The\n"
+     "module's start-up routine is not run. For the tracing drop-in the same for\n"
+     "the real module beside it, " RAVO_TRACE_REAL_MODULE ". Exit status " STATUS(OK) "; " STATUS(FAILED)
+     " when an\n"
+     "export is missing or away from its ordinal; " STATUS(USAGE) " bad usage; " STATUS(NO_MODULE)
+     " when the module\n"
+     "cannot be loaded, or the drop-in's real module is missing or not the module.\n"},
     {"services", CommandServices, 0, 0, 1, "ravoprobe services [NAME]",
      "Shows the services file the module's look-ups read (under Windows and under\n"
      "Wine: WINDIR\\system32\\drivers\\etc\\services) and its tcp entries, or NAME\n"
@@ -129,20 +133,31 @@ static const Command COMMANDS[] = {
      "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the file cannot be read; " STATUS(USAGE)
      " bad usage; " STATUS(NO_NAME) " when NAME has\n"
      "no tcp entry (as open and send do for an unknown service).\n"},
-    {"report", CommandReport, OPT_HTML, 1, 1, "ravoprobe report TRACE [--html FILE]",
-     "Sums up a trace of the drop-in ravotrace.dll per process and per connection:\n"
-     "how long each connection was open; per kind of call its count, bytes and\n"
-     "total, median, 95th-percentile and longest duration (nearest rank); the ten\n"
-     "slowest calls with their wall-clock times; errors by code with their names\n"
-     "and first occurrence; the calls in order, like calls run together (\"649 x\n"
-     "_netread, 8192-byte buffer, ...\"); and calls that started but never ended.\n"
+    {"report", CommandReport, OPT_HTML | OPT_PCAP, 1, 1, "ravoprobe report TRACE [--html FILE | --pcap FILE]",
+     "Sums up a trace of the drop-in ravotrace.dll: first an overview of its\n"
+     "processes and of every error, close by the server and call that never ended\n"
+     "(with its line); then per process and per connection: how long each\n"
+     "connection was open; per kind of call its count, bytes and total, median,\n"
+     "95th-percentile and longest duration (nearest rank); the ten slowest calls\n"
+     "with the stamps of their lines; errors by code with their names and first\n"
+     "occurrence; the calls in order, like calls run together (\"649 x _netread,\n"
+     "8192-byte buffer, ...\"); and calls that started but never ended, with how\n"
+     "long they are known to have waited.\n"
      "--html FILE also writes one self-contained page: a timeline per connection\n"
      "(hover over a bar for its trace line), a histogram of read durations and\n"
      "the same tables. Lines the report cannot read (a line cut short, the older\n"
      "trace format, Stable=1 placeholders, anything else) are named on stderr.\n"
-     "Exit status 0; 1 when the trace cannot be read, holds nothing to report, or\n"
+     "Exit status " STATUS(OK) "; " STATUS(FAILED) " when the trace cannot be read, holds nothing to report, or\n"
      "lines were left out (the report covers the rest), or the page cannot be\n"
-     "written; 2 bad usage.\n"},
+     "written; " STATUS(USAGE) " bad usage.\n"
+     "--pcap FILE instead rebuilds the trace's connections as TCP streams in a\n"
+     "pcapng capture for Wireshark or tshark (a trace with Data=1 rows; the rows\n"
+     "cut at DataBytes give packets cut as by a snap length) and says what it\n"
+     "wrote and what it left out (failed opens, calls that never ended, processes\n"
+     "without rows). FILE is replaced only once the whole capture is written.\n"
+     "Exit status " STATUS(FAILED) " also when the trace has no rows of bytes or FILE cannot be\n"
+     "written (no file is left); lines left out are named as above. --html and\n"
+     "--pcap are one report each: " STATUS(USAGE) " when both are given.\n"},
 };
 enum { COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0] };
 
@@ -258,6 +273,9 @@ static int ParseOptions(const Command* c, int argc, char** argv, ProbeOptions* o
             i++;
         } else if (strcmp(a, "--html") == 0 && (c->options & OPT_HTML) && next) {
             o->htmlPath = next;
+            i++;
+        } else if (strcmp(a, "--pcap") == 0 && (c->options & OPT_PCAP) && next) {
+            o->pcapPath = next;
             i++;
         } else if (strcmp(a, "--quiet") == 0 && (c->options & OPT_COUNT)) {
             o->quiet = true;

@@ -14,55 +14,61 @@ static RavoExports loaded;
 // the start-up stage's code, the data calls with the same code (which also
 // reads as a poll failure), _netclose with the bare error. The rest answer
 // as the module would.
-static const LONG NOT_READY = NET_ERR_STARTUP + WSASYSNOTREADY;
+static const LONG NOT_READY = RAVO_TRACE_NO_MODULE_CODE;
+static_assert(RAVO_TRACE_NO_MODULE_CODE == NET_ERR_STARTUP + WSASYSNOTREADY, "the header's code of no module");
 
-static long __stdcall MissingOpen(const char*, const char*, long, long, long* errorCode, long, void*)
+static long __stdcall Missing_netopen(const char*, const char*, long, long, long* errorCode, long, void*)
 {
     *errorCode = NOT_READY;
     return -1;
 }
 
-static long __stdcall MissingSend(long, const char*, long, long* errorCode, void*)
+static long __stdcall Missing_netsend(long, const char*, long, long* errorCode, void*)
 {
     *errorCode = NOT_READY;
     return -1;
 }
 
-static long __stdcall MissingRead(long, char*, long, long* errorCode, void*)
+static long __stdcall Missing_netread(long, char*, long, long* errorCode, void*)
 {
     *errorCode = NOT_READY;
     return -1;
 }
 
-static long __stdcall MissingClose(long, long)
+static long __stdcall Missing_netclose(long, long)
 {
     return WSASYSNOTREADY;
 }
 
-static long __stdcall MissingType(void)
+static long __stdcall Missing_nettype(void)
 {
-    return 2;
+    return NET_TYPE_TCPIP;
 }
 
-static long __stdcall MissingWep(long)
-{
-    return 1;
-}
-
-// Discards the message, as the module's hook procedures do (without a beep).
-static long __stdcall MissingHookProc(int, unsigned int, long)
+static long __stdcall MissingWEP(long)
 {
     return 1;
 }
 
-static int __stdcall MissingBlockingHook(void)
+// Discard the message, as the module's hook procedures do (without a beep).
+static long __stdcall MissingKybdBlockProc(int, unsigned int, long)
 {
     return 1;
 }
 
-// In ordinal order, as RavoExports holds them.
-static const RavoExports STAND_INS = {MissingHookProc, MissingHookProc, MissingWep, MissingClose,       MissingOpen,
-                                      MissingRead,     MissingSend,     MissingType, MissingBlockingHook};
+static long __stdcall MissingMouseBlockProc(int, unsigned int, long)
+{
+    return 1;
+}
+
+static int __stdcall MissingmcWSAHook(void)
+{
+    return 1;
+}
+
+// Missing<name> for each export, as RAVO_EXPORTS lists them.
+#define RAVO_STAND_IN(name, ordinal, argumentBytes, type) Missing##name,
+static const RavoExports STAND_INS = {RAVO_EXPORTS(RAVO_STAND_IN)};
 
 // The full path of RAVO_TRACE_REAL_MODULE beside the drop-in.
 static void FindRealModulePath(void)

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "exports.h"
+#include "trace_grammar.h"
 #include "trace_settings.h"
-#include "stages.h"
 #include "ravowsok.h"
 
 // --- trace_entry.cpp: the drop-in's own state and first use ----------------
@@ -28,11 +28,13 @@ extern DropIn dropIn;
 // first call of any export (never in the entry routine: loader lock), once,
 // whichever thread comes first.
 const RavoExports* UseRealModule(void);
-// Performance counter ticks since the drop-in was loaded.
+// Performance counter ticks since the drop-in was loaded, and ticks as
+// milliseconds.
 LONGLONG NowTicks(void);
+double TicksMs(LONGLONG ticks);
 
 // --- real_module.cpp: ravowsok-real.dll from the drop-in's own folder -------
-// Loads it by full path and resolves its nine exports; on failure the
+// Loads it by full path and resolves its exports; on failure the
 // stand-ins take their place and why is kept for the trace.
 void LoadRealModule(void);
 // Frees the real module (the drop-in is being unloaded).
@@ -50,51 +52,22 @@ void CloseTraceFile(void);
 // neither failed a write nor reached MaxSizeMB.
 bool TracingOn(void);
 
-// One line of the trace, formatted piece by piece; with Data=1 the rows of
-// its bytes follow in the same buffer, so that the whole is one write.
-enum { LINE_LIMIT = 1024 };
-struct TraceLine {
-    char text[2 * LINE_LIMIT];  // wvsprintfA writes up to 1,024 characters per piece
-    int length;
-};
-// Begins a line with its stamp: wall-clock time, process, thread and
-// milliseconds since load, all of now; the local time goes to now too when
-// it is not NULL.
-void StartLine(TraceLine* line, SYSTEMTIME* now = NULL);
+// Begins a line (trace_grammar.h) with its stamp: wall-clock time, process,
+// thread and milliseconds since load, all of now; the local time goes to
+// now too when it is not NULL.
+void StartLine(TraceLine* line, bool stable, SYSTEMTIME* now = NULL);
 // The stamp alone, for a second line in the same buffer.
-void AppendStamp(TraceLine* line, SYSTEMTIME* now = NULL);
-void AppendText(TraceLine* line, const char* format, ...);
+void AppendNowStamp(TraceLine* line, bool stable, SYSTEMTIME* now = NULL);
 // Writes the line (CR LF added) and, when bytes is not NULL and Data=1, the
 // rows of count bytes that went out or came in, in one write.
-void WriteLine(TraceLine* line, bool out = false, const void* bytes = NULL, LONG count = 0);
-
-// --- trace_format.cpp: pieces of a line ------------------------------------
-// "M.MMM": ticks as milliseconds with three decimals.
-void AppendMs(TraceLine* line, LONGLONG ticks);
-// "M.MMM ms", or a placeholder in the stable form.
-void AppendDuration(TraceLine* line, LONGLONG ticks);
-// "hh:mm:ss.mmm" of a local time, or a placeholder in the stable form.
-void AppendClock(TraceLine* line, const SYSTEMTIME* t);
-// The format of a socket number as an argument or result: "S" in the
-// stable form.
-const char* SocketFormat(void);
-// from: the export that reported the code (CodeSource, stages.h).
-// " code N NAME": the WinSock name, with the stage's offset named too.
-void AppendCode(TraceLine* line, LONG code, CodeSource from);
-
-// --- trace_data.cpp: the bytes of a call as rows ------------------------------
-// The buffer for a line followed by the rows of count bytes (at most
-// DataBytes of them): the line's own when no rows are needed, else taken
-// from the heap (NULL when it cannot be had: the rows are left out).
-char* RowsBuffer(const TraceLine* line, LONG count, int* size);
-// Writes the rows after the line's text at buffer + at; returns the new end.
-int AppendRows(char* buffer, int at, bool out, const BYTE* bytes, LONG count);
+void WriteLine(TraceLine* line, bool stable, bool out = false, const void* bytes = NULL, LONG count = 0);
 
 // --- trace_peer.cpp: where _netopen went, from WinSock at run time -----------
-// ", connected to A.B.C.D:P" (or "bound to") for an open socket; for a
+// ", connected to A.B.C.D:P from A.B.C.D:P" (the peer, then the host's own
+// end; in bind mode "bound to A.B.C.D:P") for an open socket; for a
 // failed open ", to A.B.C.D:P" or ", to port P", as far as is known without
 // a look-up of the host name.
-void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode);
+void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode, bool stable);
 
 // --- trace_summary.cpp: what each connection did -----------------------------
 // A socket that _netopen returned starts a summary; each send and read adds
@@ -102,7 +75,7 @@ void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char*
 // socket.
 void BeginSummary(LONG socket, LONGLONG openedAt);
 void AddToSummary(LONG socket, bool sending, LONG result, LONGLONG took, const SYSTEMTIME* startedAt);
-void AppendSummary(TraceLine* line, LONG socket);
+void AppendSocketSummary(TraceLine* line, LONG socket, bool stable);
 
 // --- trace_wait.cpp: watching the wait of a send or read --------------------
 // One traced _netsend or _netread on this thread. While it runs, the
@@ -124,4 +97,4 @@ void BeginWatch(WaitWatch* w, void* record);
 void EndWatch(WaitWatch* w);
 // ", wait: ..." for the line; nothing when the socket was ready at once or
 // the wait could not be watched.
-void AppendWaitShape(TraceLine* line, const WaitWatch* w);
+void AppendWaitShape(TraceLine* line, const WaitWatch* w, bool stable);

@@ -39,6 +39,11 @@ LONGLONG NowTicks(void)
     return now.QuadPart - dropIn.loadedAt;
 }
 
+double TicksMs(LONGLONG ticks)
+{
+    return (double)ticks * dropIn.msPerTick;
+}
+
 // Writes the line that opens a process's trace: the host and the real
 // module in use, and why that cannot be used when it cannot.
 static void TraceStart(void)
@@ -48,16 +53,10 @@ static void TraceStart(void)
     char host[MAX_PATH];
     GetModuleFileNameA(NULL, host, sizeof host);
     TraceLine line;
-    StartLine(&line);
-    if (traceSettings.stable)
-        AppendText(&line, "--- trace of PATH through PATH");
-    else
-        AppendText(&line, "--- trace of %s through %s", host, realModulePath);
-    if (realModuleProblem[0]) {
-        AppendText(&line, ", which cannot be used: %s; _netopen fails with", realModuleProblem);
-        AppendCode(&line, NET_ERR_STARTUP + WSASYSNOTREADY, FROM_OPEN);
-    }
-    WriteLine(&line);
+    bool stable = traceSettings.stable;
+    StartLine(&line, stable);
+    AppendHeader(&line, host, realModulePath, realModuleProblem, stable);
+    WriteLine(&line, stable);
 }
 
 const RavoExports* UseRealModule(void)

@@ -2,7 +2,6 @@
 // and always appended to. Each line (with its rows of bytes) is one write,
 // so a host killed mid-run loses nothing already traced.
 #include "trace.h"
-#include <stdarg.h>
 
 TraceSettings traceSettings;
 static HANDLE traceFile;      // NULL: not tracing
@@ -45,38 +44,22 @@ bool TracingOn(void)
     return traceFile != NULL && !stopped;
 }
 
-void AppendText(TraceLine* line, const char* format, ...)
-{
-    if (line->length >= LINE_LIMIT)
-        return;
-    va_list args;
-    va_start(args, format);
-    line->length += wvsprintfA(line->text + line->length, format, args);
-    va_end(args);
-}
-
-void StartLine(TraceLine* line, SYSTEMTIME* now)
+void StartLine(TraceLine* line, bool stable, SYSTEMTIME* now)
 {
     line->length = 0;
-    AppendStamp(line, now);
+    AppendNowStamp(line, stable, now);
 }
 
-void AppendStamp(TraceLine* line, SYSTEMTIME* now)
+void AppendNowStamp(TraceLine* line, bool stable, SYSTEMTIME* now)
 {
-    SYSTEMTIME local;
-    if (!now)
-        now = &local;
-    GetLocalTime(now);
-    if (traceSettings.stable) {
-        AppendText(line, "YYYY-MM-DD hh:mm:ss.mmm pid P tid T +MS ");
-        return;
-    }
-    LONGLONG sinceLoad = NowTicks();
-    AppendText(line, "%04u-%02u-%02u ", now->wYear, now->wMonth, now->wDay);
-    AppendClock(line, now);
-    AppendText(line, " pid %lu tid %lu +", dropIn.processId, GetCurrentThreadId());
-    AppendMs(line, sinceLoad);
-    AppendText(line, " ");
+    TraceStamp s;
+    GetLocalTime(&s.at);
+    if (now)
+        *now = s.at;
+    s.pid = dropIn.processId;
+    s.tid = GetCurrentThreadId();
+    s.sinceLoadMs = TicksMs(NowTicks());
+    AppendStamp(line, &s, stable);
 }
 
 // Whether the file would pass MaxSizeMB with length more bytes. Other
@@ -100,26 +83,30 @@ static void WriteLocked(const char* text, int length)
         InterlockedExchange(&stopped, 1);
 }
 
-void WriteLine(TraceLine* line, bool out, const void* bytes, LONG count)
+void WriteLine(TraceLine* line, bool stable, bool out, const void* bytes, LONG count)
 {
     if (line->length > LINE_LIMIT)
         line->length = LINE_LIMIT;
     line->text[line->length++] = '\r';
     line->text[line->length++] = '\n';
-    int size;
-    char* text = traceSettings.data && bytes ? RowsBuffer(line, count, &size) : line->text;
+    // With Data=1 the rows follow the line in one buffer from the heap; when
+    // none can be had, they are left out.
+    char* text = line->text;
     int length = line->length;
-    if (text != line->text) {
-        CopyMemory(text, line->text, line->length);
-        length = AppendRows(text, length, out, (const BYTE*)bytes, count);
+    if (traceSettings.data && bytes && count > 0) {
+        char* rows = (char*)HeapAlloc(GetProcessHeap(), 0, length + RowsSize(count, traceSettings.dataBytes));
+        if (rows) {
+            CopyMemory(rows, line->text, length);
+            length = AppendRows(rows, length, out, (const BYTE*)bytes, count, traceSettings.dataBytes);
+            text = rows;
+        }
     }
     EnterCriticalSection(&lineLock);
     if (!stopped) {
         if (PastSizeLimit(length)) {
             TraceLine last;
-            StartLine(&last);
-            AppendText(&last, "--- tracing stopped: the trace file reached %s=%ld\r\n", RAVO_KEY_TRACE_MAX_SIZE,
-                       traceSettings.maxSizeMB);
+            StartLine(&last, stable);
+            AppendStopped(&last, traceSettings.maxSizeMB);
             WriteLocked(last.text, last.length);
             InterlockedExchange(&stopped, 1);
         } else {

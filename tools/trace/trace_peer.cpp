@@ -40,20 +40,7 @@ static unsigned PortOf(u_short networkPort)
     return (unsigned)((networkPort >> 8) | ((networkPort & 0xff) << 8));
 }
 
-// " A.B.C.D" (and ":P" when port is not 0), or the stable form's placeholder.
-static void AppendAddress(TraceLine* line, const struct in_addr* address, unsigned port)
-{
-    if (traceSettings.stable) {
-        AppendText(line, port ? " A.B.C.D:PORT" : " A.B.C.D");
-        return;
-    }
-    const BYTE* b = (const BYTE*)address;
-    AppendText(line, " %u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    if (port)
-        AppendText(line, ":%u", port);
-}
-
-void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode)
+void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char* serviceName, long mode, bool stable)
 {
     const WinsockRoutines* ws = Winsock();
     if (!ws)
@@ -61,11 +48,23 @@ void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char*
     struct sockaddr_in address;
     int length = sizeof address;
     if (socket != -1) {
-        SocketNameFn name = mode == NET_OPEN_BIND ? ws->getsockname : ws->getpeername;
+        bool bound = mode == NET_OPEN_BIND;
+        SocketNameFn name = bound ? ws->getsockname : ws->getpeername;
         if (name((SOCKET)socket, (struct sockaddr*)&address, &length) != 0 || address.sin_family != AF_INET)
             return;
-        AppendText(line, mode == NET_OPEN_BIND ? ", bound to" : ", connected to");
-        AppendAddress(line, &address.sin_addr, PortOf(address.sin_port));
+        if (bound) {
+            AppendText(line, TRACE_NEXT TRACE_BOUND);
+            AppendAddress(line, (const BYTE*)&address.sin_addr, PortOf(address.sin_port), stable);
+            return;
+        }
+        // The host's own end too, so that a stream rebuilt from the trace
+        // carries the host's real port.
+        struct sockaddr_in local;
+        int localLength = sizeof local;
+        bool known = ws->getsockname((SOCKET)socket, (struct sockaddr*)&local, &localLength) == 0 &&
+                     local.sin_family == AF_INET && local.sin_port != 0;
+        AppendConnected(line, (const BYTE*)&address.sin_addr, PortOf(address.sin_port),
+                        known ? (const BYTE*)&local.sin_addr : NULL, known ? PortOf(local.sin_port) : 0, stable);
         return;
     }
     // A failed open: the port of the service, and the address when the host
@@ -74,9 +73,10 @@ void AppendWhere(TraceLine* line, LONG socket, const char* hostName, const char*
     unsigned port = service ? PortOf(service->s_port) : 0;
     unsigned long dotted = hostName ? ws->inet_addr(hostName) : INADDR_NONE;
     if (dotted != INADDR_NONE) {
-        AppendText(line, ", to");
-        AppendAddress(line, (const struct in_addr*)&dotted, port);
+        AppendText(line, TRACE_NEXT TRACE_TO);
+        AppendAddress(line, (const BYTE*)&dotted, port, stable);
     } else if (port) {
-        AppendText(line, traceSettings.stable ? ", to port PORT" : ", to port %u", port);
+        AppendText(line, TRACE_NEXT TRACE_TO_PORT);
+        AppendNumber(line, (LONG)port, TRACE_STABLE_PORT, stable);
     }
 }

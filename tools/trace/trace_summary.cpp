@@ -6,14 +6,11 @@
 // connection is traced as usual, without one.
 enum { SUMMARY_SLOTS = 64 };
 
+// The figures of the summary line, with times in ticks until it is written.
 struct Summary {
-    LONG socket;  // 0: a free slot (_netopen never returns socket 0 here)
+    TraceSummary s;  // s.socket 0: a free slot (_netopen never returns socket 0 here)
     LONGLONG openedAt;
-    LONG sends, reads;
-    LONGLONG bytesOut, bytesIn;
     LONGLONG waited, longest;  // ticks spent in sends and reads
-    bool longestSending;
-    SYSTEMTIME longestAt;
 };
 
 static Summary summaries[SUMMARY_SLOTS];
@@ -32,7 +29,7 @@ static void Unlock(void)
 static Summary* Find(LONG socket)
 {
     for (int i = 0; i < SUMMARY_SLOTS; i++)
-        if (summaries[i].socket == socket)
+        if (summaries[i].s.socket == socket)
             return &summaries[i];
     return NULL;
 }
@@ -47,7 +44,7 @@ void BeginSummary(LONG socket, LONGLONG openedAt)
         s = Find(0);
     if (s) {
         ZeroMemory(s, sizeof *s);
-        s->socket = socket;
+        s->s.socket = socket;
         s->openedAt = openedAt;
     }
     Unlock();
@@ -61,72 +58,37 @@ void AddToSummary(LONG socket, bool sending, LONG result, LONGLONG took, const S
     Summary* s = Find(socket);
     if (s) {
         if (sending)
-            s->sends++;
+            s->s.sends++;
         else
-            s->reads++;
+            s->s.reads++;
         if (result > 0)
-            *(sending ? &s->bytesOut : &s->bytesIn) += result;
+            *(sending ? &s->s.bytesOut : &s->s.bytesIn) += result;
         s->waited += took;
         if (took >= s->longest) {
             s->longest = took;
-            s->longestSending = sending;
-            s->longestAt = *startedAt;
+            s->s.longestSending = sending;
+            s->s.longestAt = *startedAt;
         }
     }
     Unlock();
 }
 
-// A count of 0 or more, of any size: wsprintfA has no 64-bit numbers and
-// 64-bit division needs libgcc, so it goes through double in two halves.
-static void AppendBig(TraceLine* line, LONGLONG n)
-{
-    double v = (double)n;
-    LONG high = (LONG)(v / 1e9);
-    LONG low = (LONG)(v - (double)high * 1e9);
-    if (high)
-        AppendText(line, "%ld%09ld", high, low);
-    else
-        AppendText(line, "%ld", low);
-}
-
-// "N sends, B bytes out": a count in the singular or plural, and its bytes.
-static void AppendCalls(TraceLine* line, LONG n, const char* call, LONGLONG bytes, const char* way)
-{
-    AppendText(line, "%ld %s%s, ", n, call, n == 1 ? "" : "s");
-    AppendBig(line, bytes);
-    AppendText(line, " byte%s %s", bytes == 1 ? "" : "s", way);
-}
-
-void AppendSummary(TraceLine* line, LONG socket)
+void AppendSocketSummary(TraceLine* line, LONG socket, bool stable)
 {
     Lock();
     Summary* found = socket ? Find(socket) : NULL;
     Summary s;
     if (found) {
         s = *found;
-        found->socket = 0;
+        found->s.socket = 0;
     }
     Unlock();
     if (!found)
         return;
     AppendText(line, "\r\n");
-    AppendStamp(line);
-    AppendText(line, "summary of socket ");
-    AppendText(line, SocketFormat(), socket);
-    AppendText(line, ": open ");
-    AppendDuration(line, NowTicks() - s.openedAt);
-    AppendText(line, "; ");
-    AppendCalls(line, s.sends, "send", s.bytesOut, "out");
-    AppendText(line, "; ");
-    AppendCalls(line, s.reads, "read", s.bytesIn, "in");
-    AppendText(line, "; waited ");
-    AppendDuration(line, s.waited);
-    AppendText(line, " in all");
-    if (s.sends + s.reads) {
-        AppendText(line, ", longest ");
-        AppendDuration(line, s.longest);
-        AppendText(line, " (%s at ", s.longestSending ? "_netsend" : "_netread");
-        AppendClock(line, &s.longestAt);
-        AppendText(line, ")");
-    }
+    AppendNowStamp(line, stable);
+    s.s.openMs = TicksMs(NowTicks() - s.openedAt);
+    s.s.waitedMs = TicksMs(s.waited);
+    s.s.longestMs = TicksMs(s.longest);
+    AppendSummary(line, &s.s, stable);
 }

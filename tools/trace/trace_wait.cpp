@@ -103,38 +103,32 @@ void EndWatch(WaitWatch* w)
         TlsSetValue(dropIn.frameSlot, w->outer);
 }
 
-// A count of turns, or its placeholder in the stable form (the count
-// depends on how fast the peer answered).
-static void AppendTurns(TraceLine* line, const char* format, LONG n)
-{
-    if (traceSettings.stable)
-        AppendText(line, format, "N");
-    else {
-        char number[12];
-        wsprintfA(number, "%ld", n);
-        AppendText(line, format, number);
-    }
-}
-
-void AppendWaitShape(TraceLine* line, const WaitWatch* w)
+// ", wait: N turns (first F, again A, L left to the module)": the counts
+// that depend on how fast the peer answered are placeholders in the stable
+// form.
+void AppendWaitShape(TraceLine* line, const WaitWatch* w, bool stable)
 {
     LONG turns = w->calls[WAIT_PHASE_FIRST] + w->calls[WAIT_PHASE_AGAIN];
     // No turns: the first poll found the socket ready (or failed), and the
     // line has nothing to add.
     if (w->watching && turns) {
-        AppendTurns(line, turns == 1 && !traceSettings.stable ? ", wait: %s turn" : ", wait: %s turns", turns);
-        AppendText(line, " (first %ld", w->calls[WAIT_PHASE_FIRST]);
-        AppendTurns(line, ", again %s", w->calls[WAIT_PHASE_AGAIN]);
-        AppendTurns(line, ", %s left to the module)", w->leftToModule);
+        AppendText(line, TRACE_NEXT TRACE_WAIT);
+        AppendNumber(line, turns, TRACE_STABLE_NUMBER, stable);
+        AppendText(line, " turn%s", turns == 1 && !stable ? "" : "s");
+        AppendText(line, " (first %ld, again ", w->calls[WAIT_PHASE_FIRST]);
+        AppendNumber(line, w->calls[WAIT_PHASE_AGAIN], TRACE_STABLE_NUMBER, stable);
+        AppendText(line, ", ");
+        AppendNumber(line, w->leftToModule, TRACE_STABLE_NUMBER, stable);
+        AppendText(line, " left to the module)");
         if (w->calls[WAIT_PHASE_END]) {
             if (w->endAnswer > WAIT_RESULT_ERROR_ABOVE)
-                AppendText(line, ", end: fail with code %ld", w->endAnswer);
+                AppendText(line, TRACE_NEXT TRACE_WAIT_END "fail with " TRACE_CODE "%ld", w->endAnswer);
             else
-                AppendText(line, ", end: carry on");
+                AppendText(line, TRACE_NEXT TRACE_WAIT_END "carry on");
         }
     }
     if (w->replacedByHost)
-        AppendText(line, ", callback replaced by the host");
+        AppendText(line, TRACE_NEXT TRACE_REPLACED);
     if (w->urgentTaken)
-        AppendText(line, ", urgent byte sent");
+        AppendText(line, TRACE_NEXT TRACE_URGENT);
 }

@@ -1,8 +1,8 @@
-// ravoprobe report --html: a process's timeline and its read durations as
+// The page's pictures: a process's timeline and its read durations as
 // inline SVG. Calls whose bars would be narrower than a pixel share one bar
 // per pixel column and kind, so a trace of 333,000 lines still draws at most
 // a few thousand shapes per connection.
-#include "probe_report.h"
+#include "report.h"
 #include <algorithm>
 #include <math.h>
 #include <string.h>
@@ -22,32 +22,61 @@ enum {
 // The calls of one kind that fall into one pixel column of a lane.
 struct Column {
     int count;
-    int first;
-    int errors;
+    int first, last;
+    int marked;
     double longestMs;
     double busyMs;
-    double lastEndMs;
 };
 
+// The line a call's bar shows: its end line, or its start line.
+static const char* LineOf(const TracedCall& c)
+{
+    return c.endLine ? c.endLine : c.startLine;
+}
+
+// The classes of a call's bar: a close or reset by the server is marked as
+// an error is.
+static const char* TroubleClasses(CallTrouble trouble)
+{
+    switch (trouble) {
+    case TROUBLE_ERROR: return " error";
+    case TROUBLE_CLOSED:
+    case TROUBLE_RESET: return " error ending";
+    case TROUBLE_HANG: return " hang";
+    default: return "";
+    }
+}
+
+static bool Marked(const TracedCall& c)
+{
+    CallTrouble trouble = TroubleOf(c);
+    return trouble != TROUBLE_NONE && trouble != TROUBLE_HANG;
+}
+
+// A call's own bar; one that never ended runs as long as it is known to
+// have waited, to an arrowhead and the words "never ended".
 static void WriteBar(FILE* page, const TracedCall& c, double x, double width, int y)
 {
     if (c.neverEnded)
         width = std::max(width, 4.0);
-    fprintf(page, "<rect class=\"call k%d%s%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>", c.kind,
-            c.code ? " error" : "", c.neverEnded ? " hang" : "", LABEL_WIDTH + x, y + BAR_TOP, std::max(width, 1.0),
-            BAR_HEIGHT);
-    WriteEscaped(page, c.line);
-    fprintf(page, "%s</title></rect>\n", c.neverEnded ? "\n(never ended)" : "");
-    if (c.code)
+    fprintf(page, "<rect class=\"call k%d%s\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"><title>", c.read.kind,
+            TroubleClasses(TroubleOf(c)), LABEL_WIDTH + x, y + BAR_TOP, std::max(width, 1.0), BAR_HEIGHT);
+    WriteEscaped(page, LineOf(c));
+    if (c.neverEnded)
+        fprintf(page, "\n(never ended: %s)", WaitedText(c).c_str());
+    fputs("</title></rect>\n", page);
+    if (Marked(c))
         fprintf(page, "<path class=\"mark\" d=\"M%.1f %dl-3 -5h6z\"/>\n", LABEL_WIDTH + x, y + BAR_TOP);
     if (c.neverEnded)
-        fprintf(page, "<text class=\"hangmark\" x=\"%.1f\" y=\"%d\">never ended</text>\n",
-                LABEL_WIDTH + x + width + 3, y + BAR_TOP + 10);
+        fprintf(page, "<path class=\"hangmark\" d=\"M%.1f %dl7 %dl-7 %dz\"/><text class=\"hangmark\" x=\"%.1f\" "
+                      "y=\"%d\">never ended</text>\n",
+                LABEL_WIDTH + x + width, y + BAR_TOP - 2, BAR_HEIGHT / 2 + 2, BAR_HEIGHT / 2 + 2,
+                LABEL_WIDTH + x + width + 9, y + BAR_TOP + 10);
 }
 
 // The calls of one pixel column: a lone call as its own bar; several as one
 // bar per kind, stacked, each as high as its share of the column's busy time.
-static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
+static void WriteColumn(FILE* page, const Trace* t, const Column* kinds, int at, int y)
 {
     int count = 0;
     double busyMs = 0;
@@ -58,7 +87,7 @@ static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
     if (count == 1)
         for (int kind = 0; kind < RAVO_EXPORT_COUNT; kind++)
             if (kinds[kind].count)
-                WriteBar(page, trace.calls[kinds[kind].first], at, 1, y);
+                WriteBar(page, t->calls[kinds[kind].first], at, 1, y);
     if (count < 2)
         return;
     double bottom = y + BAR_TOP + BAR_HEIGHT;
@@ -69,19 +98,20 @@ static void WriteColumn(FILE* page, const Column* kinds, int at, int y)
         double share = busyMs > 0 ? col.busyMs / busyMs : (double)col.count / count;
         double height = std::max(1.0, BAR_HEIGHT * share);
         bottom -= height;
-        const TracedCall& first = trace.calls[col.first];
+        const TracedCall& first = t->calls[col.first];
         fprintf(page, "<rect class=\"calls k%d%s\" x=\"%d\" y=\"%.1f\" width=\"1\" height=\"%.1f\"><title>", kind,
-                col.errors ? " error" : "", LABEL_WIDTH + at, bottom, height);
-        fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code; the first:\n",
-                col.count, col.count == 1 ? "" : "s", callNames[kind], ClockText(first.startMs, false).c_str(),
-                ClockText(col.lastEndMs, false).c_str(), col.longestMs, col.errors);
-        WriteEscaped(page, first.line);
+                col.marked ? " error" : "", LABEL_WIDTH + at, bottom, height);
+        fprintf(page, "%d call%s of %s from %s to %s, the longest %.3f ms, %d with an error code or a close by the "
+                      "server; the first:\n",
+                col.count, col.count == 1 ? "" : "s", RAVO_EXPORT_LIST[kind].name, StartStamp(first).c_str(),
+                EndStamp(t->calls[col.last]).c_str(), col.longestMs, col.marked);
+        WriteEscaped(page, LineOf(first));
         fputs("</title></rect>\n", page);
     }
 }
 
-static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const std::string& label, double t0,
-                      double scale)
+static void WriteLane(FILE* page, const Trace* t, const std::vector<int>& calls, int lane, const std::string& label,
+                      double t0, double scale)
 {
     int y = AXIS_HEIGHT + lane * LANE_HEIGHT;
     fprintf(page, "<text x=\"4\" y=\"%d\">", y + BAR_TOP + 10);
@@ -93,7 +123,7 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
     Column kinds[RAVO_EXPORT_COUNT] = {};
     int at = -1;
     for (int i : calls) {
-        const TracedCall& c = trace.calls[i];
+        const TracedCall& c = t->calls[i];
         double x0 = (c.startMs - t0) * scale, x1 = (c.endMs - t0) * scale;
         if (x1 - x0 >= 1 || c.neverEnded) {
             WriteBar(page, c, x0, x1 - x0, y);
@@ -101,32 +131,32 @@ static void WriteLane(FILE* page, const std::vector<int>& calls, int lane, const
         }
         int column = std::min(std::max((int)x0, 0), PLOT_WIDTH - 1);
         if (column != at) {
-            WriteColumn(page, kinds, at, y);
+            WriteColumn(page, t, kinds, at, y);
             memset(kinds, 0, sizeof kinds);
             at = column;
         }
-        Column* col = &kinds[c.kind];
+        Column* col = &kinds[c.read.kind];
         if (col->count++ == 0)
             col->first = i;
-        col->errors += c.code != 0;
+        col->last = i;
+        col->marked += Marked(c);
         col->longestMs = std::max(col->longestMs, c.durationMs);
         col->busyMs += c.durationMs;
-        col->lastEndMs = c.endMs;
     }
-    WriteColumn(page, kinds, at, y);
+    WriteColumn(page, t, kinds, at, y);
 }
 
-void WriteTimeline(FILE* page, int process)
+void WriteTimeline(FILE* page, const Trace* t, int process)
 {
-    const TracedProcess& p = trace.processes[process];
+    const TracedProcess& p = t->processes[process];
     if (p.calls.empty())
         return;
     double t0 = p.firstMs, t1 = p.lastMs;
     std::vector<int> outside;
     for (int i : p.calls) {
-        t0 = std::min(t0, trace.calls[i].startMs);
-        t1 = std::max(t1, trace.calls[i].endMs);
-        if (trace.calls[i].connection < 0)
+        t0 = std::min(t0, t->calls[i].startMs);
+        t1 = std::max(t1, t->calls[i].endMs);
+        if (t->calls[i].connection < 0)
             outside.push_back(i);
     }
     double span = std::max(t1 - t0, 0.001), scale = PLOT_WIDTH / span;
@@ -138,10 +168,10 @@ void WriteTimeline(FILE* page, int process)
     std::vector<double> laneEnds;
     std::vector<int> laneFirst, laneCounts;
     for (size_t k = 0; k < p.connections.size(); k++) {
-        const TracedConnection& c = trace.connections[p.connections[k]];
-        double from = trace.calls[c.calls.front()].startMs, until = from;
+        const TracedConnection& c = t->connections[p.connections[k]];
+        double from = t->calls[c.calls.front()].startMs, until = from;
         for (int i : c.calls)
-            until = std::max(until, trace.calls[i].endMs);
+            until = std::max(until, t->calls[i].endMs);
         size_t lane = 0;
         while (packed && lane < laneEnds.size() && laneEnds[lane] > from)
             lane++;
@@ -167,25 +197,25 @@ void WriteTimeline(FILE* page, int process)
                 ClockText(t0 + span * tick / 4, tick == 0).c_str());
     }
     for (size_t lane = 0; lane < laneCalls.size(); lane++) {
-        const TracedConnection& first = trace.connections[p.connections[laneFirst[lane]]];
+        const TracedConnection& first = t->connections[p.connections[laneFirst[lane]]];
         std::string label = Format("connection %d", first.number);
         if (laneCounts[lane] > 1)
             label = Format("%d connections from %d", laneCounts[lane], first.number);
         else if (first.socket >= 0)
             label += Format(", socket %ld", first.socket);
-        WriteLane(page, laneCalls[lane], (int)lane, label, t0, scale);
+        WriteLane(page, t, laneCalls[lane], (int)lane, label, t0, scale);
     }
     if (!outside.empty())
-        WriteLane(page, outside, (int)laneCalls.size(), "outside connections", t0, scale);
+        WriteLane(page, t, outside, (int)laneCalls.size(), "outside connections", t0, scale);
     fputs("</svg>\n", page);
 }
 
-void WriteHistogram(FILE* page, int process)
+void WriteHistogram(FILE* page, const Trace* t, int process)
 {
     std::vector<double> reads;
-    for (int i : trace.processes[process].calls)
-        if (trace.calls[i].kind == kindRead && !trace.calls[i].neverEnded)
-            reads.push_back(std::max(trace.calls[i].durationMs, 0.001));
+    for (int i : t->processes[process].calls)
+        if (t->calls[i].read.kind == RAVO_INDEX(_netread) && !t->calls[i].neverEnded)
+            reads.push_back(std::max(t->calls[i].durationMs, 0.001));
     if (reads.empty())
         return;
     // Bins of equal width on a log scale, from the decade below the
@@ -198,11 +228,20 @@ void WriteHistogram(FILE* page, int process)
         int bin = std::min((int)((log10(ms) - low) * BINS_PER_DECADE), bins - 1);
         most = std::max(most, ++counts[bin]);
     }
-    fprintf(page, "<h3>How long the reads took (%d read%s)</h3>\n<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
+    // The counts on a log scale too, from 0.1 up: a bin of one read stands a
+    // decade high beside a bin of hundreds.
+    double decades = 1 + log10((double)most);
+    auto heightOf = [decades](int count) { return (int)ceil(HISTOGRAM_HEIGHT * (1 + log10(count)) / decades); };
+    fprintf(page, "<h3>How long the reads took (%d read%s; counts on a logarithmic scale)</h3>\n"
+                  "<svg class=\"histogram\" width=\"%d\" height=\"%d\">\n",
             (int)reads.size(), reads.size() == 1 ? "" : "s", 60 + bins * width, HISTOGRAM_HEIGHT + 40);
-    fprintf(page, "<text x=\"0\" y=\"12\">%d</text><text x=\"0\" y=\"%d\">0</text>\n", most, HISTOGRAM_HEIGHT + 10);
+    for (int count = 1; count <= most; count *= 10) {
+        int y = 10 + HISTOGRAM_HEIGHT - heightOf(count);
+        fprintf(page, "<line class=\"axis\" x1=\"36\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/><text x=\"0\" y=\"%d\">%d</text>\n",
+                y, 40 + bins * width, y, y + 4, count);
+    }
     for (int bin = 0; bin < bins; bin++) {
-        int height = (int)ceil((double)counts[bin] * HISTOGRAM_HEIGHT / most);
+        int height = counts[bin] ? heightOf(counts[bin]) : 0;
         double from = pow(10.0, low + (double)bin / BINS_PER_DECADE), to = pow(10.0, low + (bin + 1.0) / BINS_PER_DECADE);
         fprintf(page, "<rect class=\"bin\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>%d reads from %g to %g "
                       "ms</title></rect>\n",

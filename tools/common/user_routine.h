@@ -1,6 +1,7 @@
 // The user idle routine of block mode 3 as the module loads it: the size of
 // the names it reads and the message box it shows when the routine does not
-// load. ravoprobe reads the same names and recognises the same box.
+// load. The module, ravoprobe (which reads the same names and recognises the
+// same box) and the benchmark take them from here.
 #pragma once
 
 // mcUserDll and mcUserFunc are read into buffers of this size: a longer value

@@ -1,6 +1,6 @@
-// ravoprobe report: the report as text, tables in aligned columns. Notes of
-// lines left out go to stderr, so that the report itself stays clean.
-#include "probe_report.h"
+// The report as text, tables in aligned columns. Notes of lines left out go
+// to stderr, so that the report itself stays clean.
+#include "report.h"
 #include <algorithm>
 #include <string.h>
 
@@ -20,10 +20,10 @@ static void PrintTable(const ReportItem& t, int indent)
     }
 }
 
-void PrintReportText(void)
+void PrintReportText(const Trace* t, const Report* r)
 {
     int indent = 0;
-    for (const ReportItem& item : reportItems) {
+    for (const ReportItem& item : *r) {
         switch (item.kind) {
         case ITEM_HEADING:
             indent = 2 * (item.level - 1);
@@ -36,7 +36,7 @@ void PrintReportText(void)
             PrintTable(item, indent);
             break;
         case ITEM_NOTE:
-            fprintf(stderr, "ravoprobe report: %s: %s\n", trace.path, item.text.c_str());
+            fprintf(stderr, REPORT_SAYS "%s: %s\n", t->path, item.text.c_str());
             break;
         case ITEM_TIMELINE:
         case ITEM_HISTOGRAM:

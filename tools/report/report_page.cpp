@@ -1,11 +1,11 @@
-// ravoprobe report --html: the report as one page that needs nothing else.
+// The report as one page that needs nothing else (ravoprobe report --html).
 // Styles and the one small script are inline, the pictures inline SVG, and
 // the page's own policy forbids it to load anything, so it opens offline.
-#include "probe_report.h"
+#include "report.h"
 #include <errno.h>
 #include <string.h>
 
-// One colour per kind of call, by kind (the module's export order).
+// One colour per kind of call, a palette in RAVO_EXPORT_LIST's order.
 static const char* const KIND_COLOURS[RAVO_EXPORT_COUNT] = {"#8c564b", "#e377c2", "#7f7f7f", "#9467bd", "#2ca02c",
                                                             "#1f77b4", "#ff7f0e", "#17becf", "#bcbd22"};
 
@@ -14,7 +14,7 @@ static const char* const PAGE_STYLE =
     "h2{border-top:2px solid #999;padding-top:.4em;margin-top:2em}h3{margin:1.2em 0 .3em}"
     "table{border-collapse:collapse;font:12px ui-monospace,monospace;margin:.3em 0}"
     "th,td{border-bottom:1px solid #ddd;padding:1px 8px;text-align:left;vertical-align:top}"
-    "td.n,th.n{text-align:right}.note{color:#b00}"
+    "td.n,th.n{text-align:right}td:not(:last-child){white-space:nowrap}.note{color:#b00}"
     "svg{display:block;font:11px sans-serif;margin:.5em 0}.lane{fill:#f2f2f2}.axis{stroke:#bbb}"
     ".error{stroke:#d00;stroke-width:1.5}.hang{stroke:#d00;stroke-dasharray:3 2;fill-opacity:.5}"
     ".mark,.hangmark{fill:#d00}.bin{fill:#1f77b4}"
@@ -45,9 +45,14 @@ static void WriteTable(FILE* page, const ReportItem& t)
         fputs("<tr>", page);
         for (int col = 0; col < t.columns; col++) {
             const char* cell = row ? "td" : "th";
-            fprintf(page, "<%s%s>", cell, (t.numeric >> col) & 1 ? " class=\"n\"" : "");
+            const char* link = t.links.empty() ? "" : t.links[row + col].c_str();
+            fprintf(page, "<%s%s>%s", cell, (t.numeric >> col) & 1 ? " class=\"n\"" : "", *link ? "<a href=\"#" : "");
+            if (*link) {
+                WriteEscaped(page, link);
+                fputs("\">", page);
+            }
             WriteEscaped(page, t.cells[row + col].c_str());
-            fprintf(page, "</%s>", cell);
+            fprintf(page, "%s</%s>", *link ? "</a>" : "", cell);
         }
         fputs("</tr>\n", page);
     }
@@ -55,29 +60,36 @@ static void WriteTable(FILE* page, const ReportItem& t)
 }
 
 // The kinds the trace has, each a key that hides or shows its bars.
-static void WriteLegend(FILE* page)
+static void WriteLegend(FILE* page, const Trace* t)
 {
     bool seen[RAVO_EXPORT_COUNT] = {};
-    for (const TracedCall& c : trace.calls)
-        seen[c.kind] = true;
+    for (const TracedCall& c : t->calls)
+        seen[c.read.kind] = true;
     fputs("<p>Calls by kind (click to hide or show): ", page);
     for (int k = 0; k < RAVO_EXPORT_COUNT; k++)
         if (seen[k])
-            fprintf(page, "<span class=\"key k%d\" data-kind=\"%d\">%s</span>", k, k, callNames[k]);
-    fputs(". Red outline: an error code; dashed, with \"never ended\": a call that never ended. Hover over a bar "
-          "for its trace line; bars narrower than a pixel are drawn together as one.</p>\n", page);
+            fprintf(page, "<span class=\"key k%d\" data-kind=\"%d\">%s</span>", k, k, RAVO_EXPORT_LIST[k].name);
+    fputs(". Red outline and mark: an error code, or the server closed or reset the connection; dashed, to an "
+          "arrowhead and \"never ended\": a call that never ended, as long as it is known to have waited. Hover over "
+          "a bar for its trace line; bars narrower than a pixel are drawn together as one.</p>\n", page);
 }
 
-static void WriteItems(FILE* page)
+static void WriteItems(FILE* page, const Trace* t, const Report* r)
 {
-    for (const ReportItem& item : reportItems) {
+    for (const ReportItem& item : *r) {
         switch (item.kind) {
         case ITEM_HEADING:
-            fprintf(page, "<h%d>", item.level);
+            fprintf(page, "<h%d", item.level);
+            if (!item.anchor.empty()) {
+                fputs(" id=\"", page);
+                WriteEscaped(page, item.anchor.c_str());
+                fputc('"', page);
+            }
+            fputc('>', page);
             WriteEscaped(page, item.text.c_str());
             fprintf(page, "</h%d>\n", item.level);
             if (item.level == 1)
-                WriteLegend(page);
+                WriteLegend(page, t);
             break;
         case ITEM_TEXT:
         case ITEM_NOTE:
@@ -89,20 +101,20 @@ static void WriteItems(FILE* page)
             WriteTable(page, item);
             break;
         case ITEM_TIMELINE:
-            WriteTimeline(page, item.process);
+            WriteTimeline(page, t, item.process);
             break;
         case ITEM_HISTOGRAM:
-            WriteHistogram(page, item.process);
+            WriteHistogram(page, t, item.process);
             break;
         }
     }
 }
 
-bool WriteReportPage(const char* path)
+bool WriteReportPage(const char* path, const Trace* t, const Report* r)
 {
     FILE* page = fopen(path, "wb");
     if (!page) {
-        fprintf(stderr, "ravoprobe report: cannot write the page %s: %s\n", path, strerror(errno));
+        fprintf(stderr, REPORT_SAYS "cannot write the page %s: %s\n", path, strerror(errno));
         return false;
     }
     setvbuf(page, NULL, _IOFBF, 1 << 16);
@@ -110,17 +122,17 @@ bool WriteReportPage(const char* path)
           "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
           "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n<title>ravoprobe report: ",
           page);
-    WriteEscaped(page, trace.path);
+    WriteEscaped(page, t->path);
     fprintf(page, "</title>\n<style>%s", PAGE_STYLE);
     for (int k = 0; k < RAVO_EXPORT_COUNT; k++)
         fprintf(page, ".k%d{fill:%s;background:%s}body.hide%d rect.k%d{display:none}", k, KIND_COLOURS[k],
                 KIND_COLOURS[k], k, k);
     fputs("</style></head><body>\n", page);
-    WriteItems(page);
+    WriteItems(page, t, r);
     fprintf(page, "<script>%s</script>\n</body></html>\n", PAGE_SCRIPT);
     bool written = !ferror(page);
     if (fclose(page) != 0 || !written) {
-        fprintf(stderr, "ravoprobe report: writing the page %s failed\n", path);
+        fprintf(stderr, REPORT_SAYS "writing the page %s failed\n", path);
         return false;
     }
     return true;
