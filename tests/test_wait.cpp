@@ -901,7 +901,7 @@ TEST_CASE(ravoidle_write_wait_ends_when_the_peer_drains)
     CHECK(o.result > 0 && sc.polls > IDLE_BLOCKS_AT, "send into full buffers: expected bytes taken once the peer "
           "drained after poll %d, seen %ld after %d polls (error %ld)", IDLE_BLOCKS_AT + 1, o.result, sc.polls, o.error);
     // WEP frees the library, whose wrapper still stands in the module's select entry: it stays loaded.
-    t.r.wep(0);
+    t.r.WEP(0);
     CHECK(GetModuleHandleA(RAVO_IDLE_DLL) && SendOnSession(&t, "x", 1).result == 1, "a send after WEP failed");
     End(&t);
 }
