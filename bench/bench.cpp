@@ -1,19 +1,18 @@
-// ravobench: round trips and bulk transfer through ravowsok.dll, against a
-// hand-written loop that makes the module's own platform calls (the floor
-// of this design), against plain blocking WinSock, and through the tracing
-// drop-in ravotrace.dll with tracing off (its cost to a host), and through
-// a copy of the module idling with ravoidle.dll (block mode 3), in one run;
-// then long waits on a silent server, pump mode against ravoidle.dll: CPU,
-// lateness and how soon posted window messages are dispatched.
+// ravobench: the module's round trips, bulk sends and bulk reads against a
+// hand-written loop that makes its own platform calls (the floor of this
+// design) and plain blocking WinSock, through the tracing drop-in, and with
+// ravoidle.dll (block mode 3), each a row of contender_table.cpp, in one
+// run; then long waits on a silent server: CPU, lateness and how soon
+// posted window messages are dispatched. It prints the tables the docs show.
 //
 //   ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N]
-//             [--service NAME] [--data-bytes N] [--quick]
+//             [--service NAME] [--data-bytes N] [--only NAME,NAME...] [--quick]
 //
-// The contenders take turns in short slices of each round, and the one that
-// starts a slice rotates, so that the machine's drift and any advantage of
-// going first or last fall on all of them alike. The first round warms up and
-// is not counted. No figure is judged here: the program fails only when bytes
-// come back changed or a call fails.
+// The contenders take turns in short slices of each round, in an order
+// shuffled for each slice, so that the machine's drift and any advantage of
+// going first, last or after another fall on all of them alike. The first
+// round warms up and is not counted. No figure is judged here: the program
+// fails only when bytes come back changed or a call fails.
 #include "bench.h"
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,6 +30,7 @@ struct Options {
     int waits;   // long waits per contender
     const char* service;
     const char* dataBytes;  // DataBytes of the Data=1 contender; NULL: its default
+    const char* only;       // the contenders to run; NULL: all
 };
 
 static bool ParseOptions(int argc, char** argv, Options* o)
@@ -42,6 +42,7 @@ static bool ParseOptions(int argc, char** argv, Options* o)
     o->waits = 3;
     o->service = "ravotest5";
     o->dataBytes = NULL;
+    o->only = NULL;
     for (int i = 1; i < argc; i++) {
         bool more = i + 1 < argc;
         if (strcmp(argv[i], "--quick") == 0) {
@@ -64,10 +65,11 @@ static bool ParseOptions(int argc, char** argv, Options* o)
             o->service = argv[++i];
         } else if (strcmp(argv[i], "--data-bytes") == 0 && more) {
             o->dataBytes = argv[++i];
+        } else if (strcmp(argv[i], "--only") == 0 && more) {
+            o->only = argv[++i];
         } else {
             printf("usage: ravobench [--rounds N] [--trips N] [--mib N] [--hold-ms N] [--waits N] [--service NAME] "
-                   "[--data-bytes N] "
-                   "[--quick]\n");
+                   "[--data-bytes N] [--only NAME,NAME...] [--quick]\n");
             return false;
         }
     }
@@ -81,18 +83,27 @@ static bool ParseOptions(int argc, char** argv, Options* o)
         printf("expected a hold of 100-20000 ms and 1-%d waits, seen %d and %d\n", MAX_WAITS, o->holdMs, o->waits);
         return false;
     }
-    return true;
+    return !o->only || ChooseContenders(o->only);
 }
 
-// Each contender has one echo and one bulk connection, open for the whole run.
-static Link echoLink[CONTENDER_COUNT], bulkLink[CONTENDER_COUNT];
+// Each contender has a connection for the round trips and one for each
+// bulk workload it runs, open for the whole run.
+static Link echoLink[MAX_CONTENDERS], sendLink[MAX_CONTENDERS], streamLink[MAX_CONTENDERS];
+
+static bool OpenBulk(Link* link, int c, Workload w, char mode, const Options* o, u_short port, unsigned long piece)
+{
+    return !Runs(c, w) || (OpenLink(link, c, o->service, port) && StartBulk(link, mode, piece));
+}
 
 static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 {
-    const char echoMode = PEER_MODE_ECHO;
-    for (int c = 0; c < CONTENDER_COUNT; c++) {
-        if (!OpenLink(&echoLink[c], (Contender)c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1) ||
-            !OpenLink(&bulkLink[c], (Contender)c, o->service, port) || !StartBulk(&bulkLink[c], pieceBytes))
+    for (int c = 0; c < contenderCount; c++) {
+        const char echoMode = contenders[c].echoMode;
+        if (!Chosen(c))
+            continue;
+        if (!OpenLink(&echoLink[c], c, o->service, port) || !SendAllOnLink(&echoLink[c], &echoMode, 1) ||
+            !OpenBulk(&sendLink[c], c, BULK_SENDS, PEER_MODE_DISCARD, o, port, pieceBytes) ||
+            !OpenBulk(&streamLink[c], c, BULK_READS, PEER_MODE_STREAM, o, port, pieceBytes))
             return false;
     }
     return true;
@@ -100,20 +111,33 @@ static bool OpenLinks(const Options* o, u_short port, unsigned long pieceBytes)
 
 static void CloseLinks(void)
 {
-    for (int c = 0; c < CONTENDER_COUNT; c++) {
+    for (int c = 0; c < contenderCount; c++) {
         CloseLink(&echoLink[c]);
-        CloseLink(&bulkLink[c]);
+        CloseLink(&sendLink[c]);
+        CloseLink(&streamLink[c]);
+    }
+}
+
+static bool RunShare(Workload w, int c, int trips, unsigned long pieceBytes)
+{
+    switch (w) {
+    case ROUND_TRIP_1:
+    case ROUND_TRIP_64:
+        return RunRoundTrips(&echoLink[c], w == ROUND_TRIP_1 ? 1 : 64, trips);
+    case BULK_SENDS:
+        return RunBulkPiece(&sendLink[c], pieceBytes);
+    default:
+        return RunStreamPiece(&streamLink[c], pieceBytes);
     }
 }
 
 // Runs a share of one workload for one contender and adds its cost to the
 // round's; false when the run must stop.
-static bool Measure(Workload w, Contender c, int trips, int round, Results* r)
+static bool Measure(Workload w, int c, int trips, int round, Results* r)
 {
     unsigned long pollsBefore = handPolls, waitsBefore = handWaits;
     double start = Seconds();
-    bool ok = w == BULK ? RunBulkPiece(&bulkLink[c], r->bulkBytes / BULK_PIECES)
-                        : RunRoundTrips(&echoLink[c], w == ROUND_TRIP_1 ? 1 : 64, trips);
+    bool ok = RunShare(w, c, trips, r->bulkBytes / BULK_PIECES);
     double cost = Seconds() - start;
     if (round >= 0) {
         r->cost[w][c][round] += cost;
@@ -123,15 +147,28 @@ static bool Measure(Workload w, Contender c, int trips, int round, Results* r)
     return ok;
 }
 
-// Gives each contender its turn at one share of a workload, the first
-// contender rotating from one share to the next.
-static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* r)
+// Gives each contender that runs the workload its turn at one share of it,
+// in an order shuffled afresh for each share (a fixed sequence, the same in
+// every run): with a fixed order each contender would always follow the
+// same one and inherit what it leaves behind (a busy Wine server, a peer
+// still at work, an idle core).
+static bool TakeTurns(Workload w, int trips, int round, Results* r)
 {
-    static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk"};
-    int first = (*rotation)++;
-    for (int turn = 0; turn < CONTENDER_COUNT; turn++) {
+    static const char* const phase[WORKLOAD_COUNT] = {"1-byte round trips", "64-byte round trips", "bulk sends",
+                                                      "bulk reads"};
+    static unsigned long shuffle = 12345;
+    int order[MAX_CONTENDERS];
+    for (int c = 0; c < contenderCount; c++)
+        order[c] = c;
+    for (int c = contenderCount - 1; c > 0; c--) {
+        shuffle = shuffle * 1103515245u + 12345u;
+        int pick = (int)((shuffle >> 16) % (unsigned long)(c + 1)), kept = order[c];
+        order[c] = order[pick];
+        order[pick] = kept;
+    }
+    for (int turn = 0; turn < contenderCount; turn++) {
         Progress(phase[w]);
-        if (!Measure(w, (Contender)((first + turn) % CONTENDER_COUNT), trips, round, r))
+        if (Runs(order[turn], w) && !Measure(w, order[turn], trips, round, r))
             return false;
     }
     return true;
@@ -143,14 +180,13 @@ static bool TakeTurns(Workload w, int trips, int round, int* rotation, Results* 
 // on all contenders alike, even within a round.
 static bool RunRounds(Results* r)
 {
-    int rotation[WORKLOAD_COUNT] = {0, 1, 2};
     for (int round = -1; round < r->rounds; round++) {  // round -1 warms up
         for (int slice = 0; slice < ROUND_SLICES; slice++) {
             int trips = r->roundTrips * (slice + 1) / ROUND_SLICES - r->roundTrips * slice / ROUND_SLICES;
-            if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, &rotation[ROUND_TRIP_1], r) ||
-                              !TakeTurns(ROUND_TRIP_64, trips, round, &rotation[ROUND_TRIP_64], r)))
+            if (trips > 0 && (!TakeTurns(ROUND_TRIP_1, trips, round, r) || !TakeTurns(ROUND_TRIP_64, trips, round, r)))
                 return false;
-            if (slice % (ROUND_SLICES / BULK_PIECES) == 0 && !TakeTurns(BULK, 0, round, &rotation[BULK], r))
+            if (slice % (ROUND_SLICES / BULK_PIECES) == 0 &&
+                (!TakeTurns(BULK_SENDS, 0, round, r) || !TakeTurns(BULK_READS, 0, round, r)))
                 return false;
         }
         printf(round < 0 ? "warm-up done\n" : "round %d of %d done\n", round + 1, r->rounds);
@@ -207,16 +243,18 @@ static int RunBench(const Options* o)
         return 2;
     StartWatchdog(STUCK_MS);
 
+    LoadAverage(r->loadBefore, sizeof r->loadBefore);
     double start = Seconds();
-    bool ok = LoadModule(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
-              OpenSilentLinks(o->service, port) && RunRounds(r);
-    if (ok)
-        MeasureCallCosts(echoLink[HAND_LOOP].s, r);
-    ok = ok && RunLongWaits(&r->longWaits);
+    bool ok = LoadContenders(o->dataBytes) && OpenLinks(o, port, r->bulkBytes / BULK_PIECES) &&
+              OpenSilentLinks(&r->longWaits, o->service, port) && RunRounds(r);
+    ok = ok && MeasureCallCosts(port, r) && RunLongWaits(&r->longWaits);
     r->totalSeconds = Seconds() - start;
-    CloseSilentLinks();
+    LoadAverage(r->loadAfter, sizeof r->loadAfter);
+    CloseSilentLinks(&r->longWaits);
     CloseLinks();
-    UnloadModule();
+    for (int c = 0; c < contenderCount; c++)
+        r->traceBytes[c] = TraceSize(c);
+    UnloadContenders();
     StopPeerProcess();
     if (!ok) {
         printf("FAILED: the run stopped early (see above)\n");

@@ -1,7 +1,6 @@
-// The contenders' connections and their one send and one receive: the
-// module's exports (alone, through the tracing drop-in, or a copy of the
-// module idling with ravoidle.dll), the hand-written floor, and plain
-// blocking calls.
+// The contenders' libraries and connections and their one send and one
+// receive: the module's exports (in whatever library the row loads), the
+// hand-written floor, and plain blocking calls.
 #include "bench.h"
 #include "buildpath.h"
 #include "exports.h"
@@ -9,23 +8,11 @@
 #include <stdio.h>
 #include <string.h>
 
-const char* const contenderName[CONTENDER_COUNT] = {"module",     "hand loop", "plain",   "ravotrace",
-                                                     "trace on",   "trace data", "ravoidle"};
-
-bool CallsModule(Contender who)
-{
-    return who == MODULE || who >= VIA_TRACE;
-}
-
-// The tracing contenders' folders (a copy of viatrace each, made by the
-// build) and their traces, in build/.
-static const char* const TRACE_FOLDER[] = {"bench-trace-lines", "bench-trace-data"};
-static const char* const TRACE_FILE[] = {"bench-trace-lines.trace", "bench-trace-data.trace"};
-
-// What each contender that calls the module loaded: the module, the drop-in
-// or the module's copy.
-static HMODULE libraries[CONTENDER_COUNT];
-static RavoExports exports[CONTENDER_COUNT];
+// What each VIA_EXPORTS row loaded, and whether its settings were read.
+static HMODULE libraries[MAX_CONTENDERS];
+static RavoExports exports[MAX_CONTENDERS];
+static bool opened[MAX_CONTENDERS];
+static const char* traceDataBytes;  // --data-bytes, for the tracing rows
 
 // Loads one library as a host does and resolves the module's exports.
 static HMODULE LoadExports(const char* path, RavoExports* x)
@@ -43,88 +30,123 @@ static HMODULE LoadExports(const char* path, RavoExports* x)
     return dll;
 }
 
-// Loads a tracing contender's drop-in with its [Trace] settings; its first
-// call reads them, so the section can change for the next one.
-static bool LoadTracing(Contender who, const char* data, const char* dataBytes)
+static bool SameSettings(const Contender* a, const Contender* b)
 {
-    int i = who - TRACE_LINES;
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\ravowsok.dll", TRACE_FOLDER[i]);
-    DeleteFileA(BuildPath(TRACE_FILE[i]));
-    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, BuildPath(TRACE_FILE[i]), RAVO_PROFILE_FILE);
-    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA, data, RAVO_PROFILE_FILE);
-    WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA_BYTES, dataBytes, RAVO_PROFILE_FILE);
-    libraries[who] = LoadExports(BuildPath(path), &exports[who]);
-    if (libraries[who])
-        exports[who]._nettype();
-    WritePrivateProfileStringA(RAVO_TRACE_SECTION, NULL, NULL, RAVO_PROFILE_FILE);
-    return libraries[who] != NULL;
+    for (int k = 0; k < MAX_SETTINGS; k++) {
+        const Setting &x = a->settings[k], &y = b->settings[k];
+        if (!x.key != !y.key || (x.key && (strcmp(x.section, y.section) || strcmp(x.key, y.key) ||
+                                           strcmp(x.value, y.value))))
+            return false;
+    }
+    return !a->traceFile == !b->traceFile && (!a->traceFile || strcmp(a->traceFile, b->traceFile) == 0);
 }
 
-bool LoadModule(const char* dataBytes)
+// The row's library: loaded once per path. Rows of one path must read the
+// same settings; rows of different paths must get libraries of their own,
+// or a row would run with another's settings.
+static bool LoadRow(int who)
 {
-    HMODULE module = libraries[MODULE] = LoadExports(BuildPath("ravowsok.dll"), &exports[MODULE]);
-    HMODULE dropIn = libraries[VIA_TRACE] = LoadExports(BuildPath("viatrace\\ravowsok.dll"), &exports[VIA_TRACE]);
-    // Two libraries named ravowsok.dll, from two folders: both must be in.
-    if (module && dropIn &&
-        (dropIn == module || exports[VIA_TRACE]._nettype() != 2 || !GetModuleHandleA(RAVO_TRACE_REAL_MODULE))) {
-        printf("build\\viatrace\\ravowsok.dll is not the drop-in in front of %s\n", RAVO_TRACE_REAL_MODULE);
-        return false;
+    const Contender* row = &contenders[who];
+    for (int c = 0; c < who; c++) {
+        if (!libraries[c] || strcmp(contenders[c].library, row->library) != 0)
+            continue;
+        if (!SameSettings(&contenders[c], row)) {
+            printf("%s and %s share %s but not their settings: give one a library of its own\n", contenders[c].name,
+                   row->name, row->library);
+            return false;
+        }
+        libraries[who] = libraries[c];
+        exports[who] = exports[c];
+        return true;
     }
-    if (!module || !dropIn || !LoadTracing(TRACE_LINES, "0", NULL) || !LoadTracing(TRACE_DATA, "1", dataBytes))
+    const char* path = BuildPath(row->library);
+    if (!(libraries[who] = LoadExports(path, &exports[who])))
         return false;
-    // One more library named ravowsok.dll, with settings of its own.
-    HMODULE idleCopy = libraries[IDLE_ROUTINE] =
-        CheckIdleRoutine() ? LoadExports(BuildPath("viaidle\\ravowsok.dll"), &exports[IDLE_ROUTINE]) : NULL;
-    if (idleCopy == module || idleCopy == dropIn) {
-        printf("build\\viaidle\\ravowsok.dll is not a copy of the module of its own\n");
-        return false;
+    for (int c = 0; c < who; c++) {
+        if (libraries[c] == libraries[who] && strcmp(contenders[c].library, row->library) != 0) {
+            printf("build\\%s is the library already loaded for %s, not one of its own\n", row->library,
+                   contenders[c].name);
+            return false;
+        }
     }
-    return idleCopy != NULL;
+    return true;
 }
 
-void UnloadModule(void)
+bool LoadContenders(const char* dataBytes)
 {
-    for (int c = 0; c < CONTENDER_COUNT; c++) {
-        if (libraries[c])
+    traceDataBytes = dataBytes;
+    for (int c = 0; c < contenderCount; c++) {
+        if (contenders[c].traceFile)
+            DeleteFileA(BuildPath(contenders[c].traceFile));
+        if (Chosen(c) && contenders[c].transport == VIA_EXPORTS && !LoadRow(c))
+            return false;
+    }
+    return true;
+}
+
+double TraceSize(int who)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!contenders[who].traceFile ||
+        !GetFileAttributesExA(BuildPath(contenders[who].traceFile), GetFileExInfoStandard, &data))
+        return 0;
+    return (double)data.nFileSizeHigh * 4294967296.0 + data.nFileSizeLow;
+}
+
+void UnloadContenders(void)
+{
+    for (int c = 0; c < contenderCount; c++) {
+        bool shared = false;
+        for (int other = 0; other < c; other++)
+            shared = shared || libraries[other] == libraries[c];
+        if (libraries[c] && !shared)
             FreeLibrary(libraries[c]);
-        libraries[c] = NULL;
+        if (contenders[c].traceFile)
+            DeleteFileA(BuildPath(contenders[c].traceFile));
     }
-    for (const char* trace : TRACE_FILE)
-        DeleteFileA(BuildPath(trace));
+    for (int c = 0; c < contenderCount; c++) {
+        libraries[c] = NULL;
+        opened[c] = false;
+    }
 }
 
-// The exports a module contender calls.
-static const RavoExports* ExportsOf(const Link* link)
+// The row's first _netopen reads its library's settings: the profile holds
+// them for that call only.
+static LONG OpenThroughModule(Link* link, const char* service, LONG* error)
 {
-    return &exports[link->who];
+    int who = link->who;
+    bool first = !opened[who];
+    opened[who] = true;
+    if (first && !UseSettingsOf(who, traceDataBytes)) {
+        RestoreProfile();
+        return -2;
+    }
+    LONG s = exports[who]._netopen("127.0.0.1", service, 0, 0, error, 0, link->host);
+    if (first)
+        RestoreProfile();
+    return s;
 }
 
-bool OpenLink(Link* link, Contender who, const char* service, u_short port)
+bool OpenLink(Link* link, int who, const char* service, u_short port)
 {
     memset(link, 0, sizeof *link);
     link->who = who;
-    if (CallsModule(who)) {
+    const Contender* row = &contenders[who];
+    if (row->transport == VIA_EXPORTS) {
         LONG error = 0;
-        // The copy reads its settings on its first _netopen: block mode 3.
-        if (who == IDLE_ROUTINE)
-            UseIdleRoutineProfile();
-        LONG s = ExportsOf(link)->_netopen("127.0.0.1", service, 0, 0, &error, 0, link->host);
-        if (who == IDLE_ROUTINE)
-            RestoreProfile();
-        if (s == -1) {
-            printf("_netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", service, error);
-            return false;
-        }
+        LONG s = OpenThroughModule(link, service, &error);
+        if (s == -1)
+            printf("%s: _netopen(127.0.0.1, %s): expected a socket, seen -1 with error code %ld\n", row->name,
+                   service, error);
         link->s = (SOCKET)s;
-        return true;
+        return s >= 0;
     }
     link->s = ConnectLoopback(port);
     if (link->s == INVALID_SOCKET) {
-        printf("%s: connect to 127.0.0.1:%u failed: WSA error %d\n", contenderName[who], port, WSAGetLastError());
+        printf("%s: connect to 127.0.0.1:%u failed: WSA error %d\n", row->name, port, WSAGetLastError());
         return false;
     }
-    if (who == HAND_LOOP) {
+    if (row->transport == HAND_LOOP) {
         // Set up as _netopen leaves its sockets (SO_DEBUG may be refused).
         int debugOn = 1;
         setsockopt(link->s, SOL_SOCKET, SO_DEBUG, (const char*)&debugOn, sizeof debugOn);
@@ -141,8 +163,8 @@ void CloseLink(Link* link)
 {
     if (link->s == 0 || link->s == INVALID_SOCKET)
         return;
-    if (CallsModule(link->who))
-        ExportsOf(link)->_netclose((LONG)link->s, 0);
+    if (contenders[link->who].transport == VIA_EXPORTS)
+        exports[link->who]._netclose((LONG)link->s, 0);
     else
         closesocket(link->s);
     link->s = INVALID_SOCKET;
@@ -151,13 +173,13 @@ void CloseLink(Link* link)
 int SendSome(Link* link, const char* data, int length, int* error)
 {
     *error = 0;
-    if (CallsModule(link->who)) {
+    switch (contenders[link->who].transport) {
+    case VIA_EXPORTS: {
         LONG code = 0;
-        LONG sent = ExportsOf(link)->_netsend((LONG)link->s, data, length, &code, link->host);
+        LONG sent = exports[link->who]._netsend((LONG)link->s, data, length, &code, link->host);
         *error = code;
         return sent;
     }
-    switch (link->who) {
     case HAND_LOOP: {
         // The module's _netsend: wait, one send, a full buffer is a send of nothing.
         if ((*error = HandWait(link->s, NET_WAIT_WRITE)) != 0)
@@ -184,21 +206,17 @@ int SendSome(Link* link, const char* data, int length, int* error)
 int ReadSome(Link* link, char* buffer, int size, int* error)
 {
     *error = 0;
-    if (CallsModule(link->who)) {
+    switch (contenders[link->who].transport) {
+    case VIA_EXPORTS: {
         LONG code = 0;
-        LONG got = ExportsOf(link)->_netread((LONG)link->s, buffer, size, &code, link->host);
+        LONG got = exports[link->who]._netread((LONG)link->s, buffer, size, &code, link->host);
         *error = code;
         return got;
     }
-    switch (link->who) {
-    case HAND_LOOP: {
+    case HAND_LOOP:
         if ((*error = HandWait(link->s, NET_WAIT_READ)) != 0)
             return -1;
-        int got = recv(link->s, buffer, size, 0);
-        if (got == SOCKET_ERROR)
-            *error = WSAGetLastError();
-        return got;
-    }
+        [[fallthrough]];  // then one receive, as the plain contender makes it
     default: {
         int got = recv(link->s, buffer, size, 0);
         if (got == SOCKET_ERROR)

@@ -1,6 +1,8 @@
 // What each platform call of a wait costs on its own, to read the figures
 // by: under Wine most of them are a round trip to the Wine server.
 #include "bench.h"
+#include "loopback.h"
+#include <stdio.h>
 
 // Mean microseconds per repetition of `what` on the idle socket s.
 static double Time(CallCostKind what, SOCKET s, int repetitions)
@@ -38,10 +40,20 @@ static double Time(CallCostKind what, SOCKET s, int repetitions)
     return (Seconds() - start) / repetitions * 1e6;
 }
 
-void MeasureCallCosts(SOCKET idle, Results* r)
+bool MeasureCallCosts(u_short port, Results* r)
 {
+    SOCKET idle = ConnectLoopback(port);
+    const char echoMode = PEER_MODE_ECHO;
+    if (idle == INVALID_SOCKET || send(idle, &echoMode, 1, 0) != 1) {
+        printf("call costs: cannot connect to the echo peer on port %u: WSA error %d\n", port, WSAGetLastError());
+        if (idle != INVALID_SOCKET)
+            closesocket(idle);
+        return false;
+    }
     for (int what = 0; what < COST_COUNT; what++) {
         Progress("call costs");
         r->callCost[what] = Time((CallCostKind)what, idle, 2000);
     }
+    closesocket(idle);
+    return true;
 }

@@ -1,7 +1,6 @@
-// The ravoidle contender's settings. Each copy of the module reads the
-// profile once, on its own first _netopen: the copy in build/viaidle opens
-// while the profile names ravoidle.dll in block mode 3, and the profile is
-// put back at once, so the other contenders keep what it said.
+// The rows' settings. Each library reads the profile once, on its own first
+// _netopen: the profile holds a row's settings for that call, and the file
+// is put back at once, so every other row keeps what it said.
 #include "bench.h"
 #include "buildpath.h"
 #include "idle_routine.h"
@@ -9,13 +8,12 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char* const idleKeys[] = {RAVO_KEY_BLOCK_MODE, RAVO_KEY_USER_DLL, RAVO_KEY_USER_FUNC};
-enum { IDLE_KEYS = sizeof idleKeys / sizeof idleKeys[0], VALUE_SIZE = 1024 };
+enum { PROFILE_MAX = 64 * 1024 };
 
 struct SavedProfile {
     bool fileExisted;
-    bool present[IDLE_KEYS];
-    char value[IDLE_KEYS][VALUE_SIZE];
+    DWORD length;
+    char bytes[PROFILE_MAX];
 };
 static SavedProfile saved;
 static HMODULE idleLibrary;  // held while the run lasts
@@ -28,13 +26,71 @@ static const char* ProfilePath(void)
     return path;
 }
 
-const char* IdleRoutineName(void)
+// The profile reader may cache the file: the next read must see this one.
+static void FlushProfile(void)
+{
+    WritePrivateProfileStringA(NULL, NULL, NULL, RAVO_PROFILE_FILE);
+}
+
+static bool SaveProfile(void)
+{
+    HANDLE file = CreateFileA(ProfilePath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    saved.fileExisted = file != INVALID_HANDLE_VALUE;
+    saved.length = 0;
+    if (!saved.fileExisted)
+        return true;
+    bool whole = ReadFile(file, saved.bytes, PROFILE_MAX, &saved.length, NULL) && saved.length < PROFILE_MAX;
+    CloseHandle(file);
+    if (!whole)
+        printf("%s is larger than %d bytes or cannot be read: the benchmark does not change it\n", ProfilePath(),
+               PROFILE_MAX - 1);
+    return whole;
+}
+
+bool UseSettingsOf(int who, const char* dataBytes)
+{
+    const Contender* row = &contenders[who];
+    if (!SaveProfile())
+        return false;
+    for (const Setting& s : row->settings)
+        if (s.key)
+            WritePrivateProfileStringA(s.section, s.key, s.value, RAVO_PROFILE_FILE);
+    if (row->traceFile) {
+        WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, BuildPath(row->traceFile),
+                                   RAVO_PROFILE_FILE);
+        if (dataBytes)
+            WritePrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_DATA_BYTES, dataBytes, RAVO_PROFILE_FILE);
+    }
+    bool ok = !row->setUp || row->setUp();
+    FlushProfile();
+    return ok;
+}
+
+void RestoreProfile(void)
+{
+    FlushProfile();
+    if (!saved.fileExisted) {
+        DeleteFileA(ProfilePath());
+    } else {
+        HANDLE file = CreateFileA(ProfilePath(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written = 0;
+        if (file == INVALID_HANDLE_VALUE || !WriteFile(file, saved.bytes, saved.length, &written, NULL) ||
+            written != saved.length)
+            printf("cannot put %s back as it was (error %lu)\n", ProfilePath(), GetLastError());
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    FlushProfile();
+}
+
+// The name the module is given in mcUserDll.
+static const char* IdleRoutineName(void)
 {
     const char* path = BuildPath(RAVO_IDLE_DLL);
     return strlen(path) < USER_NAME_SIZE ? path : RAVO_IDLE_DLL;
 }
 
-bool CheckIdleRoutine(void)
+bool UseIdleRoutine(void)
 {
     if (!idleLibrary)
         idleLibrary = LoadLibraryA(IdleRoutineName());
@@ -43,37 +99,6 @@ bool CheckIdleRoutine(void)
                RAVO_IDLE_FUNC, GetLastError());
         return false;
     }
+    WritePrivateProfileStringA(RAVO_PROFILE_SECTION, RAVO_KEY_USER_DLL, IdleRoutineName(), RAVO_PROFILE_FILE);
     return true;
-}
-
-// The profile reader may cache the file: the next read must see this one.
-static void FlushProfile(void)
-{
-    WritePrivateProfileStringA(NULL, NULL, NULL, RAVO_PROFILE_FILE);
-}
-
-void UseIdleRoutineProfile(void)
-{
-    saved.fileExisted = GetFileAttributesA(ProfilePath()) != INVALID_FILE_ATTRIBUTES;
-    for (int k = 0; k < IDLE_KEYS; k++) {
-        GetPrivateProfileStringA(RAVO_PROFILE_SECTION, idleKeys[k], "\x01", saved.value[k], VALUE_SIZE,
-                                 RAVO_PROFILE_FILE);
-        saved.present[k] = strcmp(saved.value[k], "\x01") != 0;
-    }
-    char mode[8];
-    wsprintfA(mode, "%d", BLOCK_MODE_USER);
-    const char* values[IDLE_KEYS] = {mode, IdleRoutineName(), RAVO_IDLE_FUNC};
-    for (int k = 0; k < IDLE_KEYS; k++)
-        WritePrivateProfileStringA(RAVO_PROFILE_SECTION, idleKeys[k], values[k], RAVO_PROFILE_FILE);
-    FlushProfile();
-}
-
-void RestoreProfile(void)
-{
-    for (int k = 0; k < IDLE_KEYS; k++)
-        WritePrivateProfileStringA(RAVO_PROFILE_SECTION, idleKeys[k], saved.present[k] ? saved.value[k] : NULL,
-                                   RAVO_PROFILE_FILE);
-    FlushProfile();
-    if (!saved.fileExisted)
-        DeleteFileA(ProfilePath());
 }

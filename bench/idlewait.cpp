@@ -1,29 +1,33 @@
 // Long waits on a silent server, the module in pump mode against the module
 // with ravoidle.dll: the CPU a waiting host costs (its own and the Wine
-// server's), how late the wait ends after the answer, and how soon window
-// messages posted to the waiting thread meanwhile are dispatched.
+// server's), in silence and while window messages are posted to the
+// waiting thread, how late the wait ends after the answer left the peer,
+// and how soon the posted messages are dispatched.
 #include "bench.h"
 #include <stdio.h>
 
-const Contender waiter[WAITERS] = {MODULE, IDLE_ROUTINE};
-static Link silentLink[WAITERS];
+static Link silentLink[MAX_WAITERS];
 
 // A host's other threads post to its windows now and then; 23 ms apart
 // keeps the posts out of step with any timer tick.
-enum { POST_INTERVAL_MS = 23, POSTED_MESSAGE = WM_APP + 1, POSTER_END_MS = 5000 };
+enum { POSTED_MESSAGE = WM_APP + 1, POSTER_END_MS = 5000 };
 
-bool OpenSilentLinks(const char* service, u_short port)
+bool OpenSilentLinks(LongWaits* w, const char* service, u_short port)
 {
     const char silentMode = PEER_MODE_SILENT;
-    for (int i = 0; i < WAITERS; i++)
-        if (!OpenLink(&silentLink[i], waiter[i], service, port) || !SendAllOnLink(&silentLink[i], &silentMode, 1))
+    w->waiters = 0;
+    for (int c = 0; c < contenderCount && w->waiters < MAX_WAITERS; c++)
+        if (contenders[c].waitsLong && Chosen(c))
+            w->who[w->waiters++] = c;
+    for (int i = 0; i < w->waiters; i++)
+        if (!OpenLink(&silentLink[i], w->who[i], service, port) || !SendAllOnLink(&silentLink[i], &silentMode, 1))
             return false;
     return true;
 }
 
-void CloseSilentLinks(void)
+void CloseSilentLinks(const LongWaits* w)
 {
-    for (int i = 0; i < WAITERS; i++)
+    for (int i = 0; i < w->waiters; i++)
         CloseLink(&silentLink[i]);
 }
 
@@ -63,8 +67,18 @@ static double ProcessCpu(void)
     return (double)(k.QuadPart + u.QuadPart) / 1e7;
 }
 
-// One wait of holdMs for the waiter's one byte, messages posted meanwhile.
-static bool OneWait(int i, int holdMs, int serverPid, LongWait* w)
+// The performance counter's reading in milliseconds.
+static double CounterMs(LONGLONG counter)
+{
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    return (double)counter * 1e3 / (double)frequency.QuadPart;
+}
+
+// One wait of holdMs for the waiter's answer, messages posted meanwhile
+// when asked.
+static bool OneWait(int i, int holdMs, int serverPid, bool posts, LongWait* w)
 {
     unsigned char hold[4] = {(unsigned char)holdMs, (unsigned char)(holdMs >> 8), (unsigned char)(holdMs >> 16),
                              (unsigned char)(holdMs >> 24)};
@@ -73,17 +87,22 @@ static bool OneWait(int i, int holdMs, int serverPid, LongWait* w)
     w->posts = 0;
     posting.into = w;
     ResetEvent(posting.stop);
-    HANDLE poster = CreateThread(NULL, 0, PostMessages, NULL, 0, NULL);
+    HANDLE poster = posts ? CreateThread(NULL, 0, PostMessages, NULL, 0, NULL) : NULL;
     double serverBefore = serverPid ? UnixProcessCpu(serverPid) : -1;
     double hostBefore = ProcessCpu();
     double start = Seconds();
-    char answer;
-    bool ok = ReadExact(&silentLink[i], &answer, 1);
+    unsigned char stamp[8];
+    bool ok = ReadExact(&silentLink[i], (char*)stamp, sizeof stamp);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
     w->seconds = Seconds() - start;
     w->hostCpu = ProcessCpu() - hostBefore;
     double serverAfter = serverPid ? UnixProcessCpu(serverPid) : -1;
     w->serverCpu = serverBefore >= 0 && serverAfter >= 0 ? serverAfter - serverBefore : -1;
-    w->lateMs = w->seconds * 1e3 - holdMs;
+    LONGLONG sentAt = 0;
+    for (int b = 7; b >= 0; b--)
+        sentAt = sentAt << 8 | stamp[b];
+    w->lateMs = CounterMs(now.QuadPart - sentAt);
     SetEvent(posting.stop);
     if (poster) {
         WaitForSingleObject(poster, POSTER_END_MS);
@@ -112,12 +131,14 @@ bool RunLongWaits(LongWaits* w)
     }
     w->serverPid = FindWineServer();
     bool ok = true;
-    // The two take turns, the first rotating, as in the rounds.
+    // They take turns, the first rotating, as in the rounds.
     for (int n = 0; ok && n < w->waits; n++) {
-        for (int turn = 0; ok && turn < WAITERS; turn++) {
-            int i = (n + turn) % WAITERS;
-            Progress("long waits");
-            ok = OneWait(i, w->holdMs, w->serverPid, &w->wait[i][n]);
+        for (int turn = 0; ok && turn < w->waiters; turn++) {
+            int i = (n + turn) % w->waiters;
+            for (int kind = 0; ok && kind < WAIT_KINDS; kind++) {
+                Progress("long waits");
+                ok = OneWait(i, w->holdMs, w->serverPid, kind == POSTED, &w->wait[kind][i][n]);
+            }
         }
         printf("long waits %d of %d done\n", n + 1, w->waits);
         fflush(stdout);

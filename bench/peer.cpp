@@ -1,5 +1,7 @@
-// The loopback peer: echoes or discards (checking) what each connection
-// sends, or keeps silent for as long as it is asked. It runs as a second
+// The loopback peer: echoes (at once, or about a millisecond later, as a
+// server that works a moment on each request), discards (checking) what
+// each connection sends, streams the pattern on request, or keeps silent
+// for as long as it is asked. It runs as a second
 // process, not as a thread of the client.
 //
 // Why a process: on 2 cores the polling contenders keep one core busy and
@@ -15,7 +17,9 @@
 #include <stdio.h>
 #include <string.h>
 
-enum { PEER_BUFFER = 128 * 1024, PEER_LIFETIME_MS = 20 * 60 * 1000 };
+// The lifetime only backs up the watch on the parent: a run on a busy machine
+// can last half an hour.
+enum { PEER_BUFFER = 128 * 1024, PEER_LIFETIME_MS = 3 * 60 * 60 * 1000 };
 
 static bool ReceiveAll(SOCKET s, char* buffer, int size)
 {
@@ -29,12 +33,67 @@ static bool ReceiveAll(SOCKET s, char* buffer, int size)
     return true;
 }
 
-static void Echo(SOCKET s, char* buffer)
+// The late echo's pause: a high-resolution waitable timer where there is
+// one (a plain 1 ms sleep lasts a whole timer tick on older Windows), never
+// a change of the machine-wide timer.
+static void PauseLate(HANDLE timer)
 {
+    LARGE_INTEGER due;
+    due.QuadPart = -(LONGLONG)PEER_LATE_US * 10;  // relative, in 100 ns units
+    if (timer && SetWaitableTimer(timer, &due, 0, NULL, NULL, FALSE))
+        WaitForSingleObject(timer, 1000);
+    else
+        Sleep((PEER_LATE_US + 999) / 1000);
+}
+
+static HANDLE LateTimer(void)
+{
+    typedef HANDLE(WINAPI * CreateTimerExFn)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
+    enum { HIGH_RESOLUTION = 2 };  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+    CreateTimerExFn create =
+        (CreateTimerExFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateWaitableTimerExW");
+    HANDLE timer = create ? create(NULL, NULL, HIGH_RESOLUTION, TIMER_ALL_ACCESS) : NULL;
+    return timer ? timer : CreateWaitableTimerA(NULL, FALSE, NULL);
+}
+
+static void Echo(SOCKET s, char* buffer, bool late)
+{
+    HANDLE timer = late ? LateTimer() : NULL;
     for (;;) {
         int got = recv(s, buffer, PEER_BUFFER, 0);
-        if (got <= 0 || !SendAllBytes(s, buffer, got))
-            return;
+        if (got <= 0)
+            break;
+        if (late)
+            PauseLate(timer);
+        if (!SendAllBytes(s, buffer, got))
+            break;
+    }
+    if (timer)
+        CloseHandle(timer);
+}
+
+static unsigned long ReadSize(SOCKET s)
+{
+    unsigned char size[4];
+    if (!ReceiveAll(s, (char*)size, 4))
+        return 0;
+    return size[0] | size[1] << 8 | size[2] << 16 | (unsigned long)size[3] << 24;
+}
+
+// A piece of the pattern, in writes of BULK_WRITE, for each byte asked.
+static void Stream(SOCKET s)
+{
+    unsigned long pieceBytes = ReadSize(s);
+    unsigned long long offset = 0;
+    char ask;
+    while (pieceBytes && ReceiveAll(s, &ask, 1)) {
+        for (unsigned long sent = 0; sent < pieceBytes;) {
+            int piece = pieceBytes - sent < BULK_WRITE ? (int)(pieceBytes - sent) : BULK_WRITE;
+            if (!SendAllBytes(s, PatternAt(offset), piece))
+                return;
+            sent += piece;
+            offset += piece;
+        }
     }
 }
 
@@ -55,12 +114,9 @@ static unsigned long Mismatches(const char* data, int length, unsigned long long
 
 static void Discard(SOCKET s, char* buffer)
 {
-    unsigned char size[4];
-    if (!ReceiveAll(s, (char*)size, 4))
-        return;
-    unsigned long pieceBytes = size[0] | size[1] << 8 | size[2] << 16 | (unsigned long)size[3] << 24;
+    unsigned long pieceBytes = ReadSize(s);
     unsigned long long offset = 0;
-    for (;;) {
+    while (pieceBytes) {
         BulkAck ack = {0, 0};
         while (ack.received < pieceBytes) {
             unsigned long left = pieceBytes - ack.received;
@@ -77,14 +133,17 @@ static void Discard(SOCKET s, char* buffer)
 }
 
 // Silent connections: each hold time read is waited out (the parent's long
-// wait), then answered with one byte.
+// wait), then answered with the counter's reading as the answer leaves.
 static void HoldSilent(SOCKET s)
 {
-    unsigned char hold[4];
-    while (ReceiveAll(s, (char*)hold, 4)) {
-        unsigned long ms = hold[0] | hold[1] << 8 | hold[2] << 16 | (unsigned long)hold[3] << 24;
+    for (unsigned long ms; (ms = ReadSize(s)) != 0;) {
         Sleep(ms < SILENT_HOLD_MAX_MS ? ms : (unsigned long)SILENT_HOLD_MAX_MS);
-        if (!SendAllBytes(s, "!", 1))
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        unsigned char stamp[8];
+        for (int i = 0; i < 8; i++)
+            stamp[i] = (unsigned char)(now.QuadPart >> (8 * i));
+        if (!SendAllBytes(s, (const char*)stamp, sizeof stamp))
             return;
     }
 }
@@ -98,10 +157,12 @@ static DWORD WINAPI ServeConnection(LPVOID arg)
     char* buffer = (char*)VirtualAlloc(NULL, PEER_BUFFER, MEM_COMMIT, PAGE_READWRITE);
     char mode = 0;
     if (buffer && ReceiveAll(s, &mode, 1)) {
-        if (mode == PEER_MODE_ECHO)
-            Echo(s, buffer);
+        if (mode == PEER_MODE_ECHO || mode == PEER_MODE_ECHO_LATE)
+            Echo(s, buffer, mode == PEER_MODE_ECHO_LATE);
         else if (mode == PEER_MODE_DISCARD)
             Discard(s, buffer);
+        else if (mode == PEER_MODE_STREAM)
+            Stream(s);
         else if (mode == PEER_MODE_SILENT)
             HoldSilent(s);
     }

@@ -85,3 +85,13 @@ double UnixProcessCpu(int pid)
         return -1;
     return (double)(user + system) / LINUX_TICKS_PER_SECOND;
 }
+
+void LoadAverage(char* out, int size)
+{
+    char text[128];
+    float one, five, fifteen;
+    if (ReadProcFile("Z:\\proc\\loadavg", text, sizeof text) > 0 && sscanf(text, "%f %f %f", &one, &five, &fifteen) == 3)
+        snprintf(out, size, "%.2f %.2f %.2f", one, five, fifteen);
+    else
+        snprintf(out, size, "not known");
+}

@@ -10,7 +10,7 @@ bool SendAllOnLink(Link* link, const char* data, int length)
         int error;
         int sent = SendSome(link, data, length, &error);
         if (sent < 0) {
-            printf("%s: send of %d bytes failed: error %d\n", contenderName[link->who], length, error);
+            printf("%s: send of %d bytes failed: error %d\n", contenders[link->who].name, length, error);
             return false;
         }
         data += sent;
@@ -25,7 +25,7 @@ bool ReadExact(Link* link, char* buffer, int size)
         int error;
         int got = ReadSome(link, buffer, size, &error);
         if (got <= 0) {
-            printf("%s: expected %d more bytes, the read gave %d (error %d)\n", contenderName[link->who], size, got,
+            printf("%s: expected %d more bytes, the read gave %d (error %d)\n", contenders[link->who].name, size, got,
                    error);
             return false;
         }
@@ -44,16 +44,16 @@ bool RunRoundTrips(Link* link, int size, int count)
         if (!SendAllOnLink(link, message, size) || !ReadExact(link, echo, size))
             return false;
         if (memcmp(echo, message, size) != 0) {
-            printf("%s: round trip %d of %d bytes came back changed\n", contenderName[link->who], i, size);
+            printf("%s: round trip %d of %d bytes came back changed\n", contenders[link->who].name, i, size);
             return false;
         }
     }
     return true;
 }
 
-bool StartBulk(Link* link, unsigned long pieceBytes)
+bool StartBulk(Link* link, char mode, unsigned long pieceBytes)
 {
-    unsigned char header[5] = {PEER_MODE_DISCARD, (unsigned char)pieceBytes, (unsigned char)(pieceBytes >> 8),
+    unsigned char header[5] = {(unsigned char)mode, (unsigned char)pieceBytes, (unsigned char)(pieceBytes >> 8),
                                (unsigned char)(pieceBytes >> 16), (unsigned char)(pieceBytes >> 24)};
     return SendAllOnLink(link, (const char*)header, sizeof header);
 }
@@ -72,8 +72,32 @@ bool RunBulkPiece(Link* link, unsigned long bytes)
         return false;
     if (ack.received != bytes || ack.mismatches != 0) {
         printf("%s: expected the peer to get %lu bytes intact, it got %lu with %lu writes' worth changed\n",
-               contenderName[link->who], bytes, ack.received, ack.mismatches);
+               contenders[link->who].name, bytes, ack.received, ack.mismatches);
         return false;
+    }
+    return true;
+}
+
+bool RunStreamPiece(Link* link, unsigned long bytes)
+{
+    static char buffer[BULK_READ];
+    if (!SendAllOnLink(link, "G", 1))
+        return false;
+    for (unsigned long left = bytes; left > 0;) {
+        int error;
+        int got = ReadSome(link, buffer, left < BULK_READ ? (int)left : BULK_READ, &error);
+        if (got <= 0) {
+            printf("%s: expected %lu more bytes of the stream, the read gave %d (error %d)\n",
+                   contenders[link->who].name, left, got, error);
+            return false;
+        }
+        if (memcmp(buffer, PatternAt(link->streamed), got) != 0) {
+            printf("%s: the stream's bytes at offset %llu came changed\n", contenders[link->who].name,
+                   link->streamed);
+            return false;
+        }
+        link->streamed += got;
+        left -= got;
     }
     return true;
 }

@@ -596,12 +596,16 @@ TEST_CASE(poll_failing_after_the_callback_ran_gives_way_to_an_end_value_of_20)
 
 // --- Block modes: the module's own idle turn -----------------------------------
 
-// A hidden window of the host that counts the test messages it is sent.
+// A hidden window of the host that counts the test messages it is sent
+// (and, when asked, closes the session's socket on each).
 static int messagesDispatched;
 static HANDLE testMessageSeen;  // set on each, once made
+static bool closeOnMessage;
 static LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == TEST_MESSAGE) {
+        if (closeOnMessage && session->s > 0 && closesocket((SOCKET)session->s) == 0)
+            session->s = -1;
         messagesDispatched++;
         if (testMessageSeen)
             SetEvent(testMessageSeen);
@@ -790,48 +794,115 @@ TEST_CASE(user_idle_routine_runs_only_on_the_turns_the_callback_leaves_to_the_mo
 // --- ravoidle.dll, the idle routine shipped for block mode 3 -------------------
 
 static const char RAVOIDLE_PROFILE[] = "mcBlockMode=3\r\nmcUserDll=" RAVO_IDLE_DLL "\r\nmcUserFunc=" RAVO_IDLE_FUNC;
-// A slice is IDLE_SLICE_US; the bound leaves room for a loaded machine and
-// still catches a wait that sleeps on past the data.
-enum { IDLE_POSTS = 3, IDLE_LATE_MS = 100 };
-static HWND postTo;
+// From this poll on the routine blocks on the socket, each time for up to
+// IDLE_WAIT_BOUND_MS: a wait ended by the bound instead of by the socket
+// would come half a bound or more late.
+enum { IDLE_BLOCKS_AT = IDLE_POLLING_TURNS + 1, IDLE_LATE_MS = IDLE_WAIT_BOUND_MS / 2 };
 
-// From another thread, once the wait blocks in slices: posts the test
-// messages one at a time, each once the last was dispatched, then lets the
-// peer answer.
-static DWORD WINAPI PostThenLetAnswer(LPVOID)
+static bool BeginRavoidle(Session* t, PeerMode mode, const char* reply)
 {
-    bool ok = WaitForSingleObject(postNow, PEER_MS) == WAIT_OBJECT_0;
-    for (int m = 0; ok && m < IDLE_POSTS; m++)
-        ok = PostMessageA(postTo, TEST_MESSAGE, m, 0) && WaitForSingleObject(testMessageSeen, PEER_MS) == WAIT_OBJECT_0;
-    SetEvent(session->peer.go);
-    return 0;
-}
-
-TEST_CASE(ravoidle_dispatches_messages_posted_while_it_blocks_and_ends_the_wait_a_slice_after_the_data)
-{
-    Session t;
-    if (!Begin(&t, RAVOIDLE_PROFILE, PEER_REPLY_ON_EVENT, "late?"))
-        return;
-    if (!CHECK(GetModuleHandleA(RAVO_IDLE_DLL), "%s not loaded by the module", RAVO_IDLE_DLL))
-        return End(&t);
-    postTo = MakeHostWindow();
     if (!postNow) {
         postNow = CreateEventA(NULL, FALSE, FALSE, NULL);
         testMessageSeen = CreateEventA(NULL, FALSE, FALSE, NULL);
     }
-    HANDLE poster = CreateThread(NULL, 0, PostThenLetAnswer, NULL, 0, NULL);
-    Scenario sc = {.postAtPoll = 10};  // past the poll window: the routine blocks
-    char buffer[64];
-    CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
-    DWORD lateMs = GetTickCount() - t.peer.repliedAt;
-    CHECK(WaitForSingleObject(poster, PEER_MS) == WAIT_OBJECT_0, "the posting thread did not end within 5 s");
-    CHECK(o.result == 5 && strcmp(buffer, "late?") == 0, "read: expected 5 bytes \"late?\", seen %ld \"%s\" (error %ld)",
-          o.result, buffer, o.error);
-    CHECK_EQ(IDLE_POSTS, messagesDispatched, "messages posted during the wait and dispatched in it");
-    CHECK(t.peer.repliedAt && lateMs < IDLE_LATE_MS, "the read returned %lu ms after the reply went out: expected "
-          "under %d ms (a slice is %d us)", lateMs, IDLE_LATE_MS, IDLE_SLICE_US);
-    CloseHandle(poster);
-    DestroyWindow(postTo);
+    return Begin(t, RAVOIDLE_PROFILE, mode, reply) &&
+           CHECK(GetModuleHandleA(RAVO_IDLE_DLL), "%s not loaded by the module", RAVO_IDLE_DLL);
+}
+
+// What ends a blocked read wait: done from another thread once it blocks.
+struct IdleEnding {
+    const char* what;
+    int posts;              // messages posted one at a time, each once the last was dispatched
+    bool postCloses;        // the posted message's window procedure closes the socket
+    bool interrupt;         // the interrupt asked for, as a host's other thread does
+    DWORD replyDelayMs;     // then the peer told to answer, this much later
+    PeerMode afterReply;    // PEER_CLOSE, PEER_RESET: instead of answering, ends the connection so
+    LONG result, orResult;  // Wine 8 reads a reset as an orderly close (0)
+};
+static const IdleEnding IDLE_ENDINGS[] = {
+    {"the answer", 0, false, false, 0, PEER_COLLECT, 5, 5},
+    {"the answer 5 ms late", 0, false, false, 5, PEER_COLLECT, 5, 5},
+    {"posted messages, then the answer", 3, false, false, 0, PEER_COLLECT, 5, 5},
+    {"the interrupt, then the answer", 0, false, true, 0, PEER_COLLECT, 5, 5},
+    {"the peer closing", 0, false, false, 0, PEER_CLOSE, 0, 0},
+    {"the peer resetting", 0, false, false, 0, PEER_RESET, 0, -1},
+    {"a window procedure closing the socket", 1, true, false, 0, PEER_COLLECT, -1, -1},
+};
+static const IdleEnding* ending;  // the row running
+static HWND postTo;
+
+static DWORD WINAPI EndBlockedWait(LPVOID)
+{
+    bool ok = WaitForSingleObject(postNow, PEER_MS) == WAIT_OBJECT_0;
+    for (int m = 0; ok && m < ending->posts; m++)
+        ok = PostMessageA(postTo, TEST_MESSAGE, m, 0) && WaitForSingleObject(testMessageSeen, PEER_MS) == WAIT_OBJECT_0;
+    if (ok && ending->interrupt) {
+        SetConnField(&session->conn, CONN_INTERRUPT_REQUEST, 1);
+        WaitPeerUrgent(&session->peer, 1, PEER_MS);
+    }
+    SetEvent(session->peer.go);
+    return 0;
+}
+
+TEST_CASE(ravoidle_blocked_read_wait_ends_soon_after_what_ends_it_and_leaves_the_socket_as_it_was)
+{
+    for (const IdleEnding& e : IDLE_ENDINGS) {
+        Session t;
+        if (!BeginRavoidle(&t, PEER_REPLY_ON_EVENT, e.afterReply == PEER_COLLECT ? "late?" : ""))
+            return End(&t);
+        ending = &e;
+        t.peer.replyDelayMs = e.replyDelayMs;
+        t.peer.afterReply = e.afterReply;
+        postTo = MakeHostWindow();
+        closeOnMessage = e.postCloses;
+        HANDLE ender = CreateThread(NULL, 0, EndBlockedWait, NULL, 0, NULL);
+        Scenario sc = {.postAtPoll = IDLE_BLOCKS_AT};
+        char buffer[64];
+        CallOutcome o = ReadText(&t, &sc, buffer, sizeof buffer);
+        DWORD lateMs = GetTickCount() - t.peer.repliedAt;
+        CHECK(WaitForSingleObject(ender, PEER_MS) == WAIT_OBJECT_0, "%s: the thread did not end within 5 s", e.what);
+        CHECK(o.result == e.result || o.result == e.orResult, "%s: expected the read to give %ld, seen %ld (error %ld)",
+              e.what, e.result, o.result, o.error);
+        CHECK(e.postCloses || lateMs < IDLE_LATE_MS, "%s: the read returned %lu ms after the peer's answer or end, "
+              "expected under %d (the bound is %d ms)", e.what, lateMs, IDLE_LATE_MS, IDLE_WAIT_BOUND_MS);
+        CHECK_EQ(e.posts, messagesDispatched, "messages posted during the wait and dispatched in it");
+        CHECK(t.peer.urgentCount == (e.interrupt ? 1 : 0) && (!e.interrupt || t.peer.urgent[0] == 'B'),
+              "%s: expected %d urgent \"B\", seen %ld urgent bytes", e.what, e.interrupt, t.peer.urgentCount);
+        for (int i = 0; i < CallLogSize(); i++)
+            CHECK(strcmp(CallAt(i)->name, "ioctlsocket") != 0 || CallAt(i)->result == 0,
+                  "%s: a mode switch of the module failed: %s", e.what, CallLogText());
+        char byte;
+        CHECK(e.result != 5 || (recv((SOCKET)t.s, &byte, 1, 0) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK),
+              "%s: expected the drained socket still non-blocking (WSAEWOULDBLOCK), seen WSA error %d", e.what,
+              WSAGetLastError());
+        // An association left standing would make the switch to blocking fail.
+        u_long mode = 0;
+        CHECK(t.s < 0 || ioctlsocket((SOCKET)t.s, FIONBIO, &mode) == 0, "%s: FIONBIO 0 after the wait: expected "
+              "success (no association), seen WSA error %d", e.what, WSAGetLastError());
+        CloseHandle(ender);
+        DestroyWindow(postTo);
+        closeOnMessage = false;
+        End(&t);
+    }
+}
+
+TEST_CASE(ravoidle_write_wait_ends_when_the_peer_drains)
+{
+    Session t;
+    if (!BeginRavoidle(&t, PEER_DRAIN_ON_EVENT, NULL))
+        return End(&t);
+    static char chunk[65536];
+    while (send((SOCKET)t.s, chunk, sizeof chunk, 0) > 0)  // fills the buffers
+        ;
+    Scenario sc = {.goAtPoll = IDLE_BLOCKS_AT + 1};
+    scenario = &sc;
+    CallOutcome o = SendOnSession(&t, chunk, sizeof chunk);
+    scenario = NULL;
+    CHECK(o.result > 0 && sc.polls > IDLE_BLOCKS_AT, "send into full buffers: expected bytes taken once the peer "
+          "drained after poll %d, seen %ld after %d polls (error %ld)", IDLE_BLOCKS_AT + 1, o.result, sc.polls, o.error);
+    // WEP frees the library, whose wrapper still stands in the module's select entry: it stays loaded.
+    t.r.WEP(0);
+    CHECK(GetModuleHandleA(RAVO_IDLE_DLL) && SendOnSession(&t, "x", 1).result == 1, "a send after WEP failed");
     End(&t);
 }
 

@@ -35,18 +35,30 @@ static void Serve(Peer* peer, SOCKET s)
 {
     char buffer[65536];
     bool replied = peer->mode != PEER_REPLY_ON_EVENT;
+    bool reading = peer->mode != PEER_DRAIN_ON_EVENT;
     while (!peer->stop) {
-        if (!replied && WaitForSingleObject(peer->go, 0) == WAIT_OBJECT_0) {
+        bool going = (!replied || !reading) && WaitForSingleObject(peer->go, 0) == WAIT_OBJECT_0;
+        reading = reading || going;
+        if (!replied && going) {
+            Sleep(peer->replyDelayMs);
             SendAllBytes(s, peer->reply, peer->replyLength);
             peer->repliedAt = GetTickCount();
             replied = true;
+            if (peer->afterReply == PEER_RESET || peer->afterReply == PEER_CLOSE) {
+                struct linger abortive = {1, 0};
+                if (peer->afterReply == PEER_RESET)
+                    setsockopt(s, SOL_SOCKET, SO_LINGER, (const char*)&abortive, sizeof abortive);
+                return;
+            }
         }
         fd_set readable, urgent;
         FD_ZERO(&readable);
         FD_ZERO(&urgent);
-        FD_SET(s, &readable);
+        if (reading)
+            FD_SET(s, &readable);
         FD_SET(s, &urgent);
-        struct timeval wait = {0, 20000};
+        // Waiting for `go`, it looks every millisecond.
+        struct timeval wait = {0, replied && reading ? 20000 : 1000};
         if (select(0, &readable, NULL, &urgent, &wait) == SOCKET_ERROR)
             break;
         if (FD_ISSET(s, &urgent)) {

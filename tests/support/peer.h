@@ -6,7 +6,8 @@
 enum PeerMode {
     PEER_ECHO,            // sends back every byte it receives
     PEER_COLLECT,         // keeps what it receives, answers nothing
-    PEER_REPLY_ON_EVENT,  // sends `reply` once `go` is set, then collects
+    PEER_REPLY_ON_EVENT,  // sends `reply` once `go` is set (replyDelayMs later), then collects
+    PEER_DRAIN_ON_EVENT,  // reads nothing until `go` is set, then collects
     PEER_CLOSE,           // closes each connection at once (orderly)
     PEER_RESET,           // resets each connection at once
 };
@@ -23,6 +24,8 @@ struct Peer {
     volatile LONG stop;
     char reply[256];
     int replyLength;
+    DWORD replyDelayMs;        // PEER_REPLY_ON_EVENT: from `go` to the reply
+    PeerMode afterReply;       // PEER_CLOSE or PEER_RESET: ends the connection so once the reply went out
     volatile DWORD repliedAt;  // PEER_REPLY_ON_EVENT: GetTickCount once the reply went out
     char* received;           // in-band bytes of all connections, in order
     volatile LONG receivedLength;

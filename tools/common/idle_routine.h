@@ -7,26 +7,42 @@
 #define RAVO_IDLE_FUNC "IdleTurn"
 
 // Chosen with the benchmark (docs/maintainers.md, "Benchmark"), under Wine
-// 8 on 2 shared cores:
-// - the first IDLE_POLL_WINDOW_US of a wait only poll, as pump mode does, so
-//   that a quick answer is not slept past. Under Wine that is the wait's
-//   first idle turn (a poll that finds nothing lasts 0.2 to 1.1 ms there),
-//   on Windows a few dozen turns. 1500 us kept round trips no faster and
-//   left long waits costing as much CPU as pump mode: every call the gap
-//   rule below takes for a new wait then polls for 1.5 ms;
-// - after that each idle turn with an empty queue blocks for at most
-//   IDLE_SLICE_US, or until input or a message arrives, so the socket is seen
-//   ready at most one slice (and one poll) after the data came;
-// - the routine has no arguments, so a call that comes more than
-//   IDLE_NEW_WAIT_GAP_US after the last one returned begins a new wait.
-//   Within a wait the calls are one poll apart; between two waits of a
-//   round trip come a receive, a send and two polls. Under Wine one poll
-//   that finds nothing can last as long as all of that, so no gap tells the
-//   two apart every time: a longer gap makes round trips sleep through
-//   answers (900 us: 1.2 times pump mode's time, 1 ms: 1.8 times), a
-//   shorter one makes long waits poll more.
+// 8 on 2 shared cores.
+//
+// The routine sees the module's polls (a wrapper in the calling module's
+// import entry for select), so it knows the socket, the direction and
+// where a wait begins:
+// - the first IDLE_POLLING_TURNS turns of a wait return at once, as pump
+//   mode's do: under Wine the module's next poll itself waits in the Wine
+//   server and wakes when the data comes, which is cheaper for a quick
+//   answer than the requests that make and remove an event association
+//   (with 0, round trips took 1.26 and 1.33 times pump mode's time; with 1
+//   to 3, within the machine's spread of pump mode's);
+// - later turns of a read wait block on the socket's FD_READ and FD_CLOSE
+//   and the thread's messages, for at most IDLE_WAIT_BOUND_MS. The bound is
+//   how late a request made outside the thread's messages (a host thread
+//   setting interruptRequest) can be seen; one from the host's callback or
+//   a window procedure, such as the user's Cancel, is seen at once. Each
+//   bound that passes costs a turn and a poll of the module, about five
+//   requests to the Wine server: a silent wait took 4.0 to 4.2% of a core
+//   (host process and wineserver) with 20 ms, 1.2 to 3.0% with 50 ms, 0.8%
+//   with 100 ms, where a process blocked in recv took 0.4 to 0.8%;
+// - write waits are not woken by the socket: FD_WRITE comes only after a
+//   send failed, which the module's polled sends rarely do (measured under
+//   Wine: no FD_WRITE after a drain once the buffers filled without a
+//   failed send). After the same polling turns they block in slices of
+//   IDLE_SLICE_US instead (8 polling turns for write waits measured bulk
+//   sends no faster: 1.013 and 1.032 times pump mode's time, against 0.966
+//   and 0.971 with 1);
+//
+// Where the wrapper cannot be put in (no select entry, no WS2_32) the
+// routine guesses as it did before it could see the polls: a call more
+// than IDLE_NEW_WAIT_GAP_US after the last one returned begins a new wait,
+// the first IDLE_POLL_WINDOW_US of a wait only poll, then slices.
 enum {
-    IDLE_POLL_WINDOW_US = 300,
+    IDLE_POLLING_TURNS = 1,
+    IDLE_WAIT_BOUND_MS = 100,
     IDLE_SLICE_US = 1000,
+    IDLE_POLL_WINDOW_US = 300,
     IDLE_NEW_WAIT_GAP_US = 600,
 };

@@ -2,7 +2,8 @@
 // mode 3 (mcUserFunc=IdleTurn, mcUserDll naming this library).
 #include "idle.h"
 
-// When the last call returned, and when the wait it belonged to began.
+// Where the polls cannot be seen: when the last call returned, and when
+// the wait it belonged to began.
 static LONGLONG lastReturn, waitBegan;
 
 // A WM_QUIT this routine put back, still waiting for the host's own loop.
@@ -17,7 +18,7 @@ static BOOL quitPutBack;
 static BOOL TakeMessage(MSG* msg)
 {
     if (quitPutBack && PeekMessageA(msg, NULL, WM_QUIT, WM_QUIT, PM_NOREMOVE)) {
-        // What came meanwhile counts as seen, or it would end every slice
+        // What came meanwhile counts as seen, or it would end every wait
         // at once (a look that finds the quit leaves it unseen under Wine).
         GetQueueStatus(QS_ALLINPUT);
         return FALSE;
@@ -42,16 +43,43 @@ static BOOL DispatchOne(void)
     return TRUE;
 }
 
-// IdleTurn: no arguments, no result. Dispatches at most one message, as
-// pump mode does. With the queue empty, it returns at once during the first
-// IDLE_POLL_WINDOW_US of a wait; later it blocks for up to one slice, and
-// dispatches the message that ended the slice early, if one did.
-extern "C" __declspec(dllexport) void IdleTurn(void)
+// A turn that knows the module's last poll: the first turns of a wait
+// return at once; later ones block on the socket (read waits) or for a
+// slice (write waits, or when the socket cannot be waited on). The queue is
+// looked at first every time: a host's callback that peeks at it between
+// the module's poll and this turn could leave a message that no longer
+// counts as new, which the wait would not wake for.
+static void TurnOnPoll(PollSeen poll)
+{
+    if (DispatchOne() || poll.direction == POLL_NONE || poll.pollsInWait <= IDLE_POLLING_TURNS)
+        return;
+    Woke woke = poll.direction == POLL_READ ? WaitForReadable(poll.s, !poll.blockedBefore) : WOKE_NOT_WAITED;
+    NoteTurnEnded(woke);
+    if (woke == WOKE_NOT_WAITED)
+        woke = WaitOneSlice() ? WOKE_MESSAGE : WOKE_NOT_WAITED;
+    // The message that ended the wait is dispatched now, not a poll later.
+    if (woke == WOKE_MESSAGE)
+        DispatchOne();
+}
+
+// A turn that cannot see the polls guesses: a call long after the last one
+// returned begins a new wait, whose first moments only poll.
+static void TurnByTime(void)
 {
     LONGLONG now = NowTicks();
     if (now - lastReturn > idleTicks.newWaitGap)
         waitBegan = now;
     if (!DispatchOne() && now - waitBegan >= idleTicks.pollWindow && WaitOneSlice())
         DispatchOne();
+}
+
+// IdleTurn: no arguments, no result. Dispatches at most one message, as
+// pump mode does; with the queue empty, waits as above.
+extern "C" __declspec(dllexport) void IdleTurn(void)
+{
+    if (WatchCaller(__builtin_return_address(0)))
+        TurnOnPoll(LastPoll());
+    else
+        TurnByTime();
     lastReturn = NowTicks();
 }

@@ -106,8 +106,8 @@ static void ShowIdleLibrary(const UserRoutineTry* t)
         return;
     }
     printf("  ravoidle:    the idle routine shipped with the module: one message per turn, as pump mode;\n"
-           "               after %d us of a wait it blocks in slices of %d us until input or a message comes\n",
-           IDLE_POLL_WINDOW_US, IDLE_SLICE_US);
+           "               later in a wait it blocks until the socket, input or a message wakes it (at most %d ms)\n",
+           IDLE_WAIT_BOUND_MS);
     if (lstrcmpiA(t->dllName, RAVO_IDLE_DLL) == 0)
         printf("  note:        a bare name is searched for along the library path: give the full path of\n"
                "               %s (at most %d characters), in a folder only administrators can write\n",
