@@ -15,6 +15,10 @@ extern IdleTicks idleTicks;
 
 LONGLONG NowTicks(void);
 
+// Marks a cast from GetProcAddress's FARPROC to a routine's own type as
+// intended.
+typedef void (*AnyProc)(void);
+
 // --- The module's polls (idle_polls.cpp) ---------------------------------------
 // Set up and taken down by the entry routine.
 BOOL OpenPollRecords(void);

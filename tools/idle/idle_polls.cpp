@@ -6,7 +6,6 @@
 #include "idle.h"
 
 typedef int(WINAPI* SelectFn)(int, fd_set*, fd_set*, fd_set*, const struct timeval*);
-typedef void (*AnyProc)(void);  // marks a cast from FARPROC as intended
 
 enum { SELECT_ORDINAL = 18, MAX_WATCHED = 8 };
 
@@ -141,18 +140,16 @@ static int WINAPI SelectSeen(int n, fd_set* readSet, fd_set* writeSet, fd_set* e
     return result;
 }
 
-static DWORD ImageSize(const BYTE* base)
+static const IMAGE_NT_HEADERS* NtHeaders(const BYTE* base)
 {
-    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
-    return nt->OptionalHeader.SizeOfImage;
+    return (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
 }
 
 // The module's import address table entry for WSOCK32's select (by name or
 // by ordinal), or NULL.
 static SelectFn* FindSelectEntry(BYTE* base)
 {
-    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    IMAGE_DATA_DIRECTORY dir = NtHeaders(base)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!dir.VirtualAddress)
         return NULL;
     for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + dir.VirtualAddress); d->Name; d++) {
@@ -237,7 +234,7 @@ BOOL WatchCaller(const void* returnAddress)
                             (LPCWSTR)returnAddress, &caller))
         return FALSE;
     BYTE* base = (BYTE*)caller;
-    DWORD size = ImageSize(base);
+    DWORD size = NtHeaders(base)->OptionalHeader.SizeOfImage;
     for (const Watched& w : watched)
         if (w.base == base && w.size == size && *w.entry == SelectSeen)
             return TRUE;

@@ -20,7 +20,6 @@ static HANDLE sliceTimer;
 void OpenSliceTimer(void)
 {
     typedef HANDLE(WINAPI * CreateTimerExFn)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
-    typedef void (*AnyProc)(void);  // marks the cast from FARPROC as intended
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     CreateTimerExFn createTimer =
         kernel ? (CreateTimerExFn)(AnyProc)GetProcAddress(kernel, "CreateWaitableTimerExW") : NULL;

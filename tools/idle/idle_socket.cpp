@@ -4,7 +4,6 @@
 #include "idle.h"
 
 typedef int(WINAPI* EventSelectFn)(SOCKET, HANDLE, long);
-typedef void (*AnyProc)(void);  // marks a cast from FARPROC as intended
 
 static EventSelectFn volatile eventSelect;
 static volatile LONG lookedUp;
