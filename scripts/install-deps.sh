@@ -2,7 +2,7 @@
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
-# clang, lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
+# clang (and clang-tools, for clang-cl), lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
 # package tests, Chromium (test_report opens the probe's report page in
 # it, headless) and tshark (test_pcap reads the probe's capture with it).
 # Does nothing, and makes no apt call, when everything is
@@ -134,6 +134,10 @@ ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v clang >/dev/null || need+=(clang)
 command -v lld-link >/dev/null || need+=(lld)
 command -v llvm-dlltool >/dev/null || need+=(llvm)
+# clang-cl, the package tests' Microsoft-style compiler, sits beside clang
+# but comes with Debian's clang-tools.
+clang_dir=$(dirname "$(readlink -f "$(command -v clang || echo /none/clang)")")
+[ -x "$clang_dir/clang-cl" ] || need+=(clang-tools)
 # The package tests build a host with pkg-config's flags for the installed tree.
 command -v pkg-config >/dev/null || need+=(pkgconf)
 # test_report opens ravoprobe report's page in a real browser, headless.
