@@ -2,9 +2,10 @@
 # Installs what building and testing the module needs on Debian 12 or 13:
 # the i386 architecture for 32-bit Wine, the mingw-w64 i686 cross compiler,
 # Wine, Xvfb, CMake, Ninja, PostgreSQL (its server, for test_postgres),
-# clang (and clang-tools, for clang-cl), lld and llvm for Microsoft-style hosts, pkg-config (pkgconf) for the
-# package tests, Chromium (test_report opens the probe's report page in
-# it, headless) and tshark (test_pcap reads the probe's capture with it).
+# clang (with clang-tools, for clang-cl), lld and llvm for Microsoft-style
+# hosts, pkg-config (pkgconf) for the package tests, Chromium (test_report
+# opens the probe's report page in it, headless) and tshark (test_pcap
+# reads the probe's capture with it).
 # Does nothing, and makes no apt call, when everything is
 # already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
