@@ -41,8 +41,10 @@ static void Serve(Peer* peer, SOCKET s)
         reading = reading || going;
         if (!replied && going) {
             Sleep(peer->replyDelayMs);
-            SendAllBytes(s, peer->reply, peer->replyLength);
+            // Stamped first: a host woken by the reply may look before this
+            // thread runs again.
             peer->repliedAt = GetTickCount();
+            SendAllBytes(s, peer->reply, peer->replyLength);
             replied = true;
             if (peer->afterReply == PEER_RESET || peer->afterReply == PEER_CLOSE) {
                 struct linger abortive = {1, 0};

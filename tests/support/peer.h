@@ -26,7 +26,7 @@ struct Peer {
     int replyLength;
     DWORD replyDelayMs;        // PEER_REPLY_ON_EVENT: from `go` to the reply
     PeerMode afterReply;       // PEER_CLOSE or PEER_RESET: ends the connection so once the reply went out
-    volatile DWORD repliedAt;  // PEER_REPLY_ON_EVENT: GetTickCount once the reply went out
+    volatile DWORD repliedAt;  // PEER_REPLY_ON_EVENT: GetTickCount as the reply began to go out
     char* received;           // in-band bytes of all connections, in order
     volatile LONG receivedLength;
     char urgent[PEER_URGENT_SIZE];  // urgent bytes, in order
