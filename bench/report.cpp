@@ -1,18 +1,12 @@
 // Medians, spreads and ratios of a run, for the console and for the README.
 #include "bench.h"
+#include "percentiles.h"
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 struct Spread {
     double median, q1, q3, min, max;
 };
-
-static int CompareDoubles(const void* a, const void* b)
-{
-    double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
 
 // Quantile by linear interpolation between the sorted values.
 static double Quantile(const double* sorted, int n, double q)
@@ -30,7 +24,7 @@ static Spread Summarize(const double* values, int n)
     static double sorted[MAX_ROUNDS > MAX_WAITS * MAX_POSTS ? MAX_ROUNDS : MAX_WAITS * MAX_POSTS];
     for (int i = 0; i < n; i++)
         sorted[i] = values[i];
-    qsort(sorted, n, sizeof sorted[0], CompareDoubles);
+    SortTimes(sorted, n);
     Spread s = {Quantile(sorted, n, 0.5), Quantile(sorted, n, 0.25), Quantile(sorted, n, 0.75), sorted[0],
                 sorted[n - 1]};
     return s;
