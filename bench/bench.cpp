@@ -215,7 +215,7 @@ static int RunBench(const Options* o)
     r->blockMode = (int)GetPrivateProfileIntA(RAVO_PROFILE_SECTION, RAVO_KEY_BLOCK_MODE, BLOCK_MODE_PUMP,
                                               RAVO_PROFILE_FILE);
     if (r->blockMode == BLOCK_MODE_USER) {
-        printf("quorvane.ini sets mcBlockMode=3 (a user idle routine), which the hand loop does not copy; "
+        printf(RAVO_PROFILE_FILE " sets mcBlockMode=3 (a user idle routine), which the hand loop does not copy; "
                "remove it or choose 0, 1 or 2\n");
         return 2;
     }
@@ -224,7 +224,7 @@ static int RunBench(const Options* o)
     GetPrivateProfileStringA(RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, "", traceFile, sizeof traceFile,
                              RAVO_PROFILE_FILE);
     if (traceFile[0]) {
-        printf("quorvane.ini sets [%s] %s=%s: the drop-in is measured with tracing off; remove it\n",
+        printf(RAVO_PROFILE_FILE " sets [%s] %s=%s: the drop-in is measured with tracing off; remove it\n",
                RAVO_TRACE_SECTION, RAVO_KEY_TRACE_FILE, traceFile);
         return 2;
     }

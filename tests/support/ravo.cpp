@@ -130,7 +130,7 @@ static const char* ProfilePath(void)
 {
     static char path[MAX_PATH];
     GetWindowsDirectoryA(path, MAX_PATH);
-    strcat(path, "\\quorvane.ini");
+    strcat(path, "\\" RAVO_PROFILE_FILE);
     return path;
 }
 
@@ -141,11 +141,11 @@ const char* WriteProfile(const char* environmentLines)
         RemoveProfile();
         return path;
     }
-    std::string text = std::string("[Environment]\r\n") + environmentLines + "\r\n";
+    std::string text = std::string("[" RAVO_PROFILE_SECTION "]\r\n") + environmentLines + "\r\n";
     CHECK(WriteWholeFile(path, text), "cannot write %s", path);
     KeepTraceSection();
     // The profile reader may cache files; drop the cache so the next read sees this one.
-    WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
+    WritePrivateProfileStringA(NULL, NULL, NULL, RAVO_PROFILE_FILE);
     return path;
 }
 
@@ -153,5 +153,5 @@ void RemoveProfile(void)
 {
     DeleteFileA(ProfilePath());
     KeepTraceSection();
-    WritePrivateProfileStringA(NULL, NULL, NULL, "quorvane.ini");
+    WritePrivateProfileStringA(NULL, NULL, NULL, RAVO_PROFILE_FILE);
 }
