@@ -12,6 +12,7 @@
 // would slow or be slowed by the very loop being measured. A separate process is what a real server is, and it
 // treats the contenders alike: each waits for the same peer code.
 #include "bench.h"
+#include "fine_timer.h"
 #include "loopback.h"
 #include "sendall.h"
 #include <stdio.h>
@@ -38,9 +39,7 @@ static bool ReceiveAll(SOCKET s, char* buffer, int size)
 // a change of the machine-wide timer.
 static void PauseLate(HANDLE timer)
 {
-    LARGE_INTEGER due;
-    due.QuadPart = -(LONGLONG)PEER_LATE_US * 10;  // relative, in 100 ns units
-    if (timer && SetWaitableTimer(timer, &due, 0, NULL, NULL, FALSE))
+    if (StartFineTimer(timer, PEER_LATE_US))
         WaitForSingleObject(timer, 1000);
     else
         Sleep((PEER_LATE_US + 999) / 1000);
@@ -48,11 +47,7 @@ static void PauseLate(HANDLE timer)
 
 static HANDLE LateTimer(void)
 {
-    typedef HANDLE(WINAPI * CreateTimerExFn)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
-    enum { HIGH_RESOLUTION = 2 };  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-    CreateTimerExFn create =
-        (CreateTimerExFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateWaitableTimerExW");
-    HANDLE timer = create ? create(NULL, NULL, HIGH_RESOLUTION, TIMER_ALL_ACCESS) : NULL;
+    HANDLE timer = OpenFineTimer();
     return timer ? timer : CreateWaitableTimerA(NULL, FALSE, NULL);
 }
 

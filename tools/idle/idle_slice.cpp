@@ -1,10 +1,7 @@
 // One slice of blocking: until input or a message arrives for the thread, or
 // the slice is over.
-#include "idle.h"
-
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
+#include "idle.h"  // first: WinSock 2 before windows.h
+#include "fine_timer.h"
 
 // Everything that makes a message for PeekMessage: input, posted and sent
 // messages, timers, paints, hot keys.
@@ -19,12 +16,7 @@ static HANDLE sliceTimer;
 // The machine-wide tick is never changed here.
 void OpenSliceTimer(void)
 {
-    typedef HANDLE(WINAPI * CreateTimerExFn)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    CreateTimerExFn createTimer =
-        kernel ? (CreateTimerExFn)(AnyProc)GetProcAddress(kernel, "CreateWaitableTimerExW") : NULL;
-    if (createTimer)
-        sliceTimer = createTimer(NULL, NULL, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    sliceTimer = OpenFineTimer();
 }
 
 void CloseSliceTimer(void)
@@ -40,9 +32,7 @@ BOOL WaitOneSlice(void)
     // queue, so only what arrives from now on ends the slice, and a message
     // left in the queue on purpose (a pending WM_QUIT) cannot make it spin.
     enum { TIMEOUT_MS = (IDLE_SLICE_US + 999) / 1000 };
-    LARGE_INTEGER due;
-    due.QuadPart = -(LONGLONG)IDLE_SLICE_US * 10;  // relative, in 100 ns units
-    if (sliceTimer && SetWaitableTimer(sliceTimer, &due, 0, NULL, NULL, FALSE)) {
+    if (StartFineTimer(sliceTimer, IDLE_SLICE_US)) {
         // The time-out only backs the timer up. A timer left running when a
         // message ends the slice early is reset by the next slice's setting.
         return MsgWaitForMultipleObjectsEx(1, &sliceTimer, 2 * TIMEOUT_MS, WAKE_FOR, 0) == WAIT_OBJECT_0 + 1;
