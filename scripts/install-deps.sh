@@ -5,9 +5,8 @@
 # clang (with clang-tools, for clang-cl), lld and llvm for Microsoft-style
 # hosts, pkg-config (pkgconf) for the package tests, Chromium (test_report
 # opens the probe's report page in it, headless) and tshark (test_pcap
-# reads the probe's capture with it).
-# Does nothing, and makes no apt call, when everything is
-# already there.
+# reads the probe's capture with it). Does nothing, and makes no apt call,
+# when everything is already there.
 # "install-deps.sh TOOL..." installs only those maintainers' tools instead
 # (debootstrap, zip).
 # On a kernel that cannot run 32-bit Linux programs it also sets up qemu-user
